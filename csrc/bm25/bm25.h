@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "token_frequency.h"
+
+namespace tarn::typing::text {
+
+// One entry of a sparse vector, naming its token by the position of the token's first occurrence
+// in the input, so that a caller can reuse what it already holds for the token.
+struct TokenWeight {
+  std::size_t position;
+  double weight;
+};
+
+// Entries in ascending token order: strings by unsigned bytes, integers by value.
+using PositionWeights = std::vector<TokenWeight>;
+
+// BM25 sparse-vector encoder: corpus statistics trained one document at a time.
+class BM25 {
+ public:
+  BM25(double b, double k1);
+
+  double b() const { return _b; }
+  void b(double value) { _b = value; }
+  double k1() const { return _k1; }
+  void k1(double value) { _k1 = value; }
+
+  // Adds one document. Throws std::runtime_error for an empty document, or when a count would
+  // pass the 32-bit range; either way nothing changes.
+  void train(const std::vector<std::string>& tokens_vec);
+  void train(std::span<const std::string_view> tokens_vec);
+  void train(std::span<const std::int64_t> tokens_vec);
+
+  std::map<std::string, double> encode_document(const std::vector<std::string>& tokens_vec) const;
+  std::map<std::int64_t, double> encode_document(std::span<const std::int64_t> tokens_vec) const;
+  std::map<std::string, double> encode_query(const std::vector<std::string>& tokens_vec) const;
+  std::map<std::int64_t, double> encode_query(std::span<const std::int64_t> tokens_vec) const;
+
+  // The same weights as encode_document and encode_query, keyed by input position: the binding
+  // uses these so that no token is copied on the way in or out.
+  PositionWeights document_weights(std::span<const std::string_view> tokens) const;
+  PositionWeights document_weights(std::span<const std::int64_t> tokens) const;
+  PositionWeights query_weights(std::span<const std::string_view> tokens) const;
+  PositionWeights query_weights(std::span<const std::int64_t> tokens) const;
+
+  std::int32_t doc_count() const { return _doc_count; }
+  std::int64_t doc_length_total() const { return _doc_length_total; }
+  double doc_length_average() const { return _doc_length_average; }
+  const TokenFrequency& doc_token_frequency() const { return _doc_token_frequency; }
+
+ private:
+  struct KeyCount {
+    std::string_view key;
+    std::uint64_t hash;
+    std::int64_t count;
+  };
+
+  template <class Token>
+  void train_tokens(std::span<const Token> tokens);
+  void add_document(std::span<const KeyCount> keys, std::size_t length);
+  template <class Token>
+  PositionWeights document_weights_of(std::span<const Token> tokens) const;
+  template <class Token>
+  PositionWeights query_weights_of(std::span<const Token> tokens) const;
+  void check_initialized() const;
+  double inverse_document_frequency(std::string_view key, std::uint64_t hash) const;
+
+  double _b;
+  double _k1;
+  std::int32_t _doc_count = 0;
+  std::int64_t _doc_length_total = 0;
+  double _doc_length_average = 0.0;
+  TokenFrequency _doc_token_frequency;
+};
+
+}  // namespace tarn::typing::text

@@ -1,0 +1,6 @@
+#include <pybind11/pybind11.h>
+
+#include "bm25_binding.h"
+
+// The module holds its classes and nothing else: no functions, no state, no docstring.
+PYBIND11_MODULE(pytarntext, module) { pytarntext::register_bm25(module); }

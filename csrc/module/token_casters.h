@@ -1,0 +1,75 @@
+#pragma once
+
+// Conversions between Python token lists and the encoder's native tokens, in both directions.
+// Every BM25 method goes through these: tokens are borrowed from the Python objects instead of
+// copied into std::string, and result keys reuse the caller's own str and int objects.
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bm25/bm25.h"
+
+namespace pytarntext {
+
+namespace py = pybind11;
+
+// A token list converted as list[str]: any sequence but str and bytes, whose items are str (as
+// UTF-8), bytes or bytearray.
+struct TextTokens {
+  py::object items;                     // a tuple, or a list that only we hold: nothing can change it
+  std::vector<std::string_view> views;  // into the items' own buffers, or into `copies`
+  std::deque<std::string> copies;       // bytearray items, whose buffers may move
+};
+
+// A token list converted as list[int]: any sequence but str and bytes, whose items are integers
+// in the signed 64-bit range (objects with __index__ included, floats never).
+struct IntTokens {
+  py::object items;
+  std::vector<std::int64_t> values;
+};
+
+// A sparse vector on its way back to Python, with the tokens it was computed from.
+struct TextWeights {
+  tarn::typing::text::PositionWeights weights;
+  TextTokens tokens;
+};
+
+struct IntWeights {
+  tarn::typing::text::PositionWeights weights;
+  IntTokens tokens;
+};
+
+}  // namespace pytarntext
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<pytarntext::TextTokens> {
+  PYBIND11_TYPE_CASTER(pytarntext::TextTokens, const_name("list[str]"));
+  bool load(handle source, bool convert);
+};
+
+template <>
+struct type_caster<pytarntext::IntTokens> {
+  PYBIND11_TYPE_CASTER(pytarntext::IntTokens, const_name("list[int]"));
+  bool load(handle source, bool convert);
+};
+
+template <>
+struct type_caster<pytarntext::TextWeights> {
+  PYBIND11_TYPE_CASTER(pytarntext::TextWeights, const_name("dict[str, float]"));
+  static handle cast(const pytarntext::TextWeights& result, return_value_policy, handle);
+};
+
+template <>
+struct type_caster<pytarntext::IntWeights> {
+  PYBIND11_TYPE_CASTER(pytarntext::IntWeights, const_name("dict[int, float]"));
+  static handle cast(const pytarntext::IntWeights& result, return_value_policy, handle);
+};
+
+}  // namespace pybind11::detail

@@ -1,0 +1,21 @@
+"""Rank a few tokenised documents against a query with BM25 sparse vectors."""
+
+from pytarntext import BM25
+
+corpus = [
+    "the quick brown fox jumps over the lazy dog".split(),
+    "a fast brown fox leaps over sleeping dogs".split(),
+    "lexical search ranks documents by shared keywords".split(),
+    "sparse vectors hold a weight for each keyword".split(),
+]
+
+model = BM25()  # b=0.75, k1=1.2
+for document in corpus:
+    model.train(document)
+
+vectors = [model.encode_document(document) for document in corpus]
+for query in ["brown fox", "keyword search", "lazy dog"]:
+    weights = model.encode_query(query.split())
+    scores = [sum(w * vector.get(token, 0.0) for token, w in weights.items()) for vector in vectors]
+    best = max(range(len(corpus)), key=scores.__getitem__)
+    print(f"{query!r}: document {best} ({scores[best]:.4f}): {' '.join(corpus[best])}")

@@ -1,0 +1,142 @@
+#include "bm25/bm25.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tarn::typing::text {
+namespace {
+
+using Text = std::vector<std::string>;
+using Ids = std::vector<std::int64_t>;
+
+std::int32_t frequency_of(const BM25& model, std::string_view key) {
+  const std::int32_t* count = model.doc_token_frequency().find(key);
+  return count ? *count : -1;
+}
+
+void expect_error(const std::function<void()>& call, const char* message) {
+  try {
+    call();
+    FAIL() << "no exception, expected: " << message;
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), message);
+  }
+}
+
+BM25 trained_on_text() {
+  BM25 model(0.75, 1.2);
+  model.train(Text{"a", "b", "a"});
+  model.train(Text{"b", "c"});
+  return model;
+}
+
+TEST(BM25Train, AccumulatesCountsTotalsAndAverage) {
+  BM25 model(0.75, 1.2);
+  model.train(Text{"a", "b", "a"});
+  EXPECT_EQ(model.doc_count(), 1);
+  EXPECT_EQ(model.doc_length_total(), 3);
+  EXPECT_EQ(model.doc_length_average(), 3.0);
+  model.train(Text{"b", "c"});
+  EXPECT_EQ(model.doc_count(), 2);
+  EXPECT_EQ(model.doc_length_total(), 5);
+  EXPECT_EQ(model.doc_length_average(), 2.5);
+  EXPECT_EQ(frequency_of(model, "a"), 2);
+  EXPECT_EQ(frequency_of(model, "b"), 2);
+  EXPECT_EQ(frequency_of(model, "c"), 1);
+  EXPECT_EQ(model.doc_token_frequency().size(), 3u);
+}
+
+TEST(BM25Train, IntegerTokensAreKeyedByTheirDecimalText) {
+  BM25 model(0.75, 1.2);
+  model.train(Ids{7, 7, -3});
+  model.train(Ids{7});
+  model.train(Text{"7", "007", "+7", ""});
+  model.train(Ids{INT64_MIN, 0});
+  EXPECT_EQ(frequency_of(model, "7"), 4);
+  EXPECT_EQ(frequency_of(model, "-3"), 1);
+  EXPECT_EQ(frequency_of(model, "007"), 1);
+  EXPECT_EQ(frequency_of(model, "+7"), 1);
+  EXPECT_EQ(frequency_of(model, ""), 1);
+  EXPECT_EQ(frequency_of(model, "-9223372036854775808"), 1);
+  EXPECT_EQ(frequency_of(model, "0"), 1);
+}
+
+TEST(BM25Train, EmptyDocumentIsRefusedAndChangesNothing) {
+  BM25 model(0.75, 1.2);
+  expect_error([&] { model.train(Text{}); }, "trainning tokens_vec should not be empty");
+  expect_error([&] { model.train(Ids{}); }, "trainning tokens_vec should not be empty");
+  EXPECT_EQ(model.doc_count(), 0);
+  EXPECT_EQ(model.doc_length_average(), 0.0);
+  expect_error([&] { model.encode_query(Text{"a"}); }, "BM25 has not been initialized");
+}
+
+TEST(BM25Encode, DocumentWeightsMatchWorkedExamples) {
+  const BM25 model = trained_on_text();
+  const auto weights = model.encode_document(Text{"a", "a", "c"});
+  ASSERT_EQ(weights.size(), 2u);
+  EXPECT_EQ(weights.at("a"), 0.591715976331361);
+  EXPECT_EQ(weights.at("c"), 0.42016806722689076);
+
+  BM25 ids(0.75, 1.2);
+  ids.train(Ids{7, 7, -3});
+  ids.train(Ids{7});
+  const auto id_weights = ids.encode_document(Ids{7, 12, 7});
+  EXPECT_EQ(id_weights.at(7), 0.547945205479452);
+  EXPECT_EQ(id_weights.at(12), 0.37735849056603776);
+}
+
+TEST(BM25Encode, QueryWeightsMatchWorkedExamples) {
+  const BM25 model = trained_on_text();
+  const auto weights = model.encode_query(Text{"a", "d", "a"});
+  EXPECT_EQ(weights.at("a"), 0.2082559308114424);
+  EXPECT_EQ(weights.at("d"), 0.7917440691885577);
+
+  BM25 ids(0.75, 1.2);
+  ids.train(Ids{7, 7, -3});
+  ids.train(Ids{7});
+  const auto id_weights = ids.encode_query(Ids{7, 12});
+  EXPECT_EQ(id_weights.at(7), -0.2859956968509314);
+  EXPECT_EQ(id_weights.at(12), 1.2859956968509314);
+
+  BM25 negative(0.75, 1.2);
+  negative.train(Text{"x", "x"});
+  const auto negative_weights = negative.encode_query(Text{"x", "y"});
+  EXPECT_EQ(negative_weights.at("x"), -3.457525015773976);
+  EXPECT_EQ(negative_weights.at("y"), 4.457525015773975);
+}
+
+TEST(BM25Encode, ResultsAreInUnsignedByteOrder) {
+  const BM25 model = trained_on_text();
+  const auto weights = model.encode_document(Text{"b", "a", "B", "\xc3\xa9", "ab", "~"});
+  std::vector<std::string> keys;
+  for (const auto& [key, weight] : weights) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "ab", "b", "~", "\xc3\xa9"}));
+  const auto positions = model.document_weights(std::vector<std::string_view>{"b", "a", "b"});
+  ASSERT_EQ(positions.size(), 2u);
+  EXPECT_EQ(positions[0].position, 1u);  // "a", first seen at 1
+  EXPECT_EQ(positions[1].position, 0u);
+}
+
+TEST(BM25Encode, EmptyInputNeedsNoTraining) {
+  const BM25 model(0.75, 1.2);
+  EXPECT_TRUE(model.encode_document(Text{}).empty());
+  EXPECT_TRUE(model.encode_query(Ids{}).empty());
+  expect_error([&] { model.encode_document(Ids{1}); }, "BM25 has not been initialized");
+}
+
+TEST(BM25Encode, ParametersChangeDocumentWeightsOnly) {
+  BM25 model = trained_on_text();
+  model.k1(0.0);
+  EXPECT_EQ(model.encode_document(Text{"a", "q"}).at("q"), 1.0);
+  model.k1(1.2);
+  model.b(0.0);
+  EXPECT_EQ(model.encode_document(Text{"a", "b", "c", "d", "e"}).at("a"), 1.0 / (1.0 + 1.2));
+  EXPECT_EQ(model.doc_count(), 2);
+  EXPECT_EQ(frequency_of(model, "a"), 2);
+}
+
+}  // namespace
+}  // namespace tarn::typing::text

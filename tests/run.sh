@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds and installs the module, builds the C++ tests, then runs every test; stops at the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+python3 -m pip install --quiet ".[test]"
+
+cmake -S . -B build/tests -DPYTARNTEXT_BUILD_TESTS=ON -DPYTARNTEXT_BUILD_MODULE=OFF
+cmake --build build/tests --parallel 2
+ctest --test-dir build/tests --output-on-failure --no-tests=error
+
+# From a neutral directory, so that the installed module is the one under test.
+cd tests/python && python3 -m pytest -c ../../pyproject.toml --rootdir ../.. .

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -13,13 +14,19 @@ constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 // The longest decimal text of a signed 64-bit integer: "-9223372036854775808".
 constexpr std::size_t kDecimalCapacity = 20;
 
+template <class Token>
 struct Distinct {
+  Token token;
   std::size_t position;  // first occurrence in the input
   std::uint64_t hash;
   std::int64_t count;
+  std::uint64_t order;  // order_key(token), taken while the token's bytes are in cache
 };
 
 inline std::uint64_t local_hash(std::string_view token) { return hash_token(token); }
+
+inline bool same(std::string_view left, std::string_view right) { return same_token(left, right); }
+inline bool same(std::int64_t left, std::int64_t right) { return left == right; }
 
 inline std::uint64_t local_hash(std::int64_t token) {
   // splitmix64's finaliser: ids that differ only in high bits still spread over the table.
@@ -34,15 +41,34 @@ inline std::string_view decimal_key(std::int64_t token, char* buffer) {
   return {buffer, static_cast<std::size_t>(end - buffer)};
 }
 
+// The first eight bytes, big-endian and zero-padded: most comparisons end on this one integer.
+inline std::uint64_t order_key(std::string_view token) {
+  return __builtin_bswap64(load_short(token.data(), std::min<std::size_t>(token.size(), 8)));
+}
+
+inline std::uint64_t order_key(std::int64_t token) {
+  return static_cast<std::uint64_t>(token) ^ (std::uint64_t{1} << 63);
+}
+
 // The document's term frequencies, one entry per distinct token, in order of first occurrence.
 // Counting is local to the document, so the probes stay in cache.
 template <class Token>
-std::vector<Distinct> count_distinct(std::span<const Token> tokens) {
+std::vector<Distinct<Token>> count_distinct(std::span<const Token> tokens) {
   std::size_t slot_count = 16;
   while (slot_count < tokens.size() * 2) slot_count *= 2;
   const std::size_t mask = slot_count - 1;
-  std::vector<std::size_t> slots(slot_count, 0);  // index into `distinct`, plus one
-  std::vector<Distinct> distinct;
+  // Index into `distinct`, plus one. Typical documents fit on the stack.
+  constexpr std::size_t kStackSlots = 512;
+  std::size_t stack_slots[kStackSlots];
+  std::vector<std::size_t> heap_slots;
+  std::size_t* slots = stack_slots;
+  if (slot_count <= kStackSlots) {
+    std::fill_n(stack_slots, slot_count, 0);
+  } else {
+    heap_slots.assign(slot_count, 0);
+    slots = heap_slots.data();
+  }
+  std::vector<Distinct<Token>> distinct;
   distinct.reserve(tokens.size());
   for (std::size_t position = 0; position < tokens.size(); ++position) {
     const Token& token = tokens[position];
@@ -50,12 +76,12 @@ std::vector<Distinct> count_distinct(std::span<const Token> tokens) {
     for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
       std::size_t& slot = slots[index];
       if (slot == 0) {
-        distinct.push_back({position, hash, 1});
+        distinct.push_back({token, position, hash, 1, order_key(token)});
         slot = distinct.size();
         break;
       }
-      Distinct& seen = distinct[slot - 1];
-      if (seen.hash == hash && tokens[seen.position] == token) {
+      Distinct<Token>& seen = distinct[slot - 1];
+      if (seen.hash == hash && same(seen.token, token)) {
         ++seen.count;
         break;
       }
@@ -64,11 +90,22 @@ std::vector<Distinct> count_distinct(std::span<const Token> tokens) {
   return distinct;
 }
 
+// The entries' indices in token order. Sorts 16-byte records rather than the entries themselves.
 template <class Token>
-void sort_by_token(std::vector<Distinct>& distinct, std::span<const Token> tokens) {
-  std::sort(distinct.begin(), distinct.end(), [&](const Distinct& left, const Distinct& right) {
-    return tokens[left.position] < tokens[right.position];
+std::vector<std::size_t> token_order(const std::vector<Distinct<Token>>& distinct) {
+  struct Record {
+    std::uint64_t order;
+    std::size_t index;
+  };
+  std::vector<Record> records(distinct.size());
+  for (std::size_t i = 0; i < distinct.size(); ++i) records[i] = {distinct[i].order, i};
+  std::sort(records.begin(), records.end(), [&](const Record& left, const Record& right) {
+    if (left.order != right.order) return left.order < right.order;
+    return distinct[left.index].token < distinct[right.index].token;
   });
+  std::vector<std::size_t> indices(records.size());
+  for (std::size_t i = 0; i < records.size(); ++i) indices[i] = records[i].index;
+  return indices;
 }
 
 }  // namespace
@@ -84,36 +121,47 @@ void BM25::train(std::span<const std::string_view> tokens_vec) { train_tokens(to
 
 void BM25::train(std::span<const std::int64_t> tokens_vec) { train_tokens(tokens_vec); }
 
+// The key under which each distinct token is counted, with its hash: a text token is its own key,
+// an integer token its decimal text, written into `decimal`.
+template <class Entry>
+std::vector<BM25::KeyCount> BM25::statistic_keys(const std::vector<Entry>& distinct,
+                                                 std::string& decimal) {
+  std::vector<KeyCount> keys;
+  keys.reserve(distinct.size());
+  if constexpr (std::is_same_v<decltype(Entry::token), std::int64_t>) {
+    decimal.resize(distinct.size() * kDecimalCapacity);
+    for (std::size_t i = 0; i < distinct.size(); ++i) {
+      const std::string_view key =
+          decimal_key(distinct[i].token, decimal.data() + i * kDecimalCapacity);
+      keys.push_back({key, hash_token(key), distinct[i].count});
+    }
+  } else {
+    for (const Entry& entry : distinct) keys.push_back({entry.token, entry.hash, entry.count});
+  }
+  return keys;
+}
+
 template <class Token>
 void BM25::train_tokens(std::span<const Token> tokens) {
   if (tokens.empty()) throw std::runtime_error("trainning tokens_vec should not be empty");
-  const std::vector<Distinct> distinct = count_distinct(tokens);
-  std::vector<KeyCount> keys;
-  keys.reserve(distinct.size());
-  std::string decimal;  // integer tokens are counted under their decimal text
-  if constexpr (std::is_same_v<Token, std::int64_t>) decimal.resize(distinct.size() * kDecimalCapacity);
-  for (std::size_t i = 0; i < distinct.size(); ++i) {
-    const Distinct& entry = distinct[i];
-    if constexpr (std::is_same_v<Token, std::int64_t>) {
-      const std::string_view key =
-          decimal_key(tokens[entry.position], decimal.data() + i * kDecimalCapacity);
-      keys.push_back({key, hash_token(key), entry.count});
-    } else {
-      keys.push_back({tokens[entry.position], entry.hash, entry.count});
-    }
-  }
+  const auto distinct = count_distinct(tokens);
+  std::string decimal;
+  const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
   add_document(keys, tokens.size());
 }
 
 void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
-  if (_doc_count == kInt32Max) throw std::runtime_error("BM25 document count would exceed 2147483647");
-  if (length > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - _doc_length_total)) {
+  if (_doc_count == kInt32Max)
+    throw std::runtime_error("BM25 document count would exceed 2147483647");
+  if (length >
+      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - _doc_length_total)) {
     throw std::runtime_error("BM25 document length total would exceed 9223372036854775807");
   }
   std::size_t key_bytes = 0;
   for (const KeyCount& key : keys) key_bytes += key.key.size();
   // Room first: with no allocation left to fail, the update below is all or nothing.
   _doc_token_frequency.reserve(keys.size(), key_bytes);
+  for (const KeyCount& key : keys) _doc_token_frequency.prefetch(key.hash);
   std::vector<std::int32_t*> counts(keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     counts[i] = _doc_token_frequency.find(keys[i].key, keys[i].hash);
@@ -151,13 +199,13 @@ template <class Token>
 PositionWeights BM25::document_weights_of(std::span<const Token> tokens) const {
   if (tokens.empty()) return {};
   check_initialized();
-  std::vector<Distinct> distinct = count_distinct(tokens);
-  sort_by_token(distinct, tokens);
+  const auto distinct = count_distinct(tokens);
   const double length = static_cast<double>(tokens.size());
   const double saturation = ((length / _doc_length_average) * _b + (1.0 - _b)) * _k1;
   PositionWeights weights;
   weights.reserve(distinct.size());
-  for (const Distinct& entry : distinct) {
+  for (const std::size_t index : token_order(distinct)) {
+    const auto& entry = distinct[index];
     const double frequency = static_cast<double>(entry.count);
     weights.push_back({entry.position, 0.0 + frequency / (frequency + saturation)});
   }
@@ -168,22 +216,17 @@ template <class Token>
 PositionWeights BM25::query_weights_of(std::span<const Token> tokens) const {
   if (tokens.empty()) return {};
   check_initialized();
-  std::vector<Distinct> distinct = count_distinct(tokens);
-  sort_by_token(distinct, tokens);
+  const auto distinct = count_distinct(tokens);
+  std::string decimal;
+  const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
+  for (const KeyCount& key : keys) _doc_token_frequency.prefetch(key.hash);
   PositionWeights weights;
   weights.reserve(distinct.size());
   // Summed in ascending token order, which fixes the rounding of the total.
   double total = 0.0;
-  for (const Distinct& entry : distinct) {
-    double idf;
-    if constexpr (std::is_same_v<Token, std::int64_t>) {
-      char buffer[kDecimalCapacity];
-      const std::string_view key = decimal_key(tokens[entry.position], buffer);
-      idf = inverse_document_frequency(key, hash_token(key));
-    } else {
-      idf = inverse_document_frequency(tokens[entry.position], entry.hash);
-    }
-    weights.push_back({entry.position, idf});
+  for (const std::size_t index : token_order(distinct)) {
+    const double idf = inverse_document_frequency(keys[index].key, keys[index].hash);
+    weights.push_back({distinct[index].position, idf});
     total += idf;
   }
   for (TokenWeight& weight : weights) weight.weight /= total;
@@ -216,12 +259,14 @@ std::map<Key, double> to_map(const PositionWeights& weights, std::span<const Tok
 
 }  // namespace
 
-std::map<std::string, double> BM25::encode_document(const std::vector<std::string>& tokens_vec) const {
+std::map<std::string, double> BM25::encode_document(
+    const std::vector<std::string>& tokens_vec) const {
   const std::vector<std::string_view> views(tokens_vec.begin(), tokens_vec.end());
   return to_map<std::string>(document_weights(views), std::span<const std::string_view>(views));
 }
 
-std::map<std::int64_t, double> BM25::encode_document(std::span<const std::int64_t> tokens_vec) const {
+std::map<std::int64_t, double> BM25::encode_document(
+    std::span<const std::int64_t> tokens_vec) const {
   return to_map<std::int64_t>(document_weights(tokens_vec), tokens_vec);
 }
 

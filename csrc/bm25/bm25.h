@@ -62,6 +62,9 @@ class BM25 {
     std::int64_t count;
   };
 
+  template <class Entry>
+  static std::vector<KeyCount> statistic_keys(const std::vector<Entry>& distinct,
+                                              std::string& decimal);
   template <class Token>
   void train_tokens(std::span<const Token> tokens);
   void add_document(std::span<const KeyCount> keys, std::size_t length);

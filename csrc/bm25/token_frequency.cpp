@@ -1,7 +1,6 @@
 #include "token_frequency.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -10,38 +9,30 @@ namespace tarn::typing::text {
 namespace {
 
 constexpr std::size_t kLengthPrefix = sizeof(std::uint32_t);
+constexpr std::size_t kInlineBytes = sizeof(std::uint64_t);
+// The low bits of a slot's meta: 1 + length for a key held in the slot, kArenaForm for the rest.
+constexpr std::uint32_t kFormMask = 0xF;
+constexpr std::uint32_t kArenaForm = kInlineBytes + 2;
 
-// Folded 64x64->128 multiply: cheap, and spreads every input bit over both halves.
-inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) {
-  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+inline bool is_inline(std::string_view key) { return key.size() <= kInlineBytes; }
+
+inline std::uint32_t meta_of(std::string_view key, std::uint64_t hash) {
+  const std::uint32_t form =
+      is_inline(key) ? static_cast<std::uint32_t>(key.size()) + 1 : kArenaForm;
+  return (static_cast<std::uint32_t>(hash >> 32) & ~kFormMask) | form;
 }
 
-inline std::uint32_t tag_of(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+inline std::uint64_t packed(std::string_view key) { return load_short(key.data(), key.size()); }
 
 // Grow before the table is 3/4 full: linear probing stays short below that.
 inline bool over_load(std::size_t entries, std::size_t slots) { return entries * 4 > slots * 3; }
 
 }  // namespace
 
-std::uint64_t hash_token(std::string_view key) {
-  const char* bytes = key.data();
-  std::size_t left = key.size();
-  std::uint64_t hash = 0x9E3779B97F4A7C15ull ^ left;
-  while (left >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes, 8);
-    hash = fold_multiply(hash ^ word, 0xBF58476D1CE4E5B9ull);
-    bytes += 8;
-    left -= 8;
-  }
-  std::uint64_t tail = 0;
-  std::memcpy(&tail, bytes, left);
-  return fold_multiply(hash ^ tail ^ 0x94D049BB133111EBull, 0x2545F4914F6CDD1Dull);
-}
-
-std::string_view TokenFrequency::key_at(std::uint64_t key_offset) const {
-  const char* prefix = _arena.data() + (key_offset - 1);
+std::string_view TokenFrequency::key_of(const Slot& slot) const {
+  const std::uint32_t form = slot.meta & kFormMask;
+  if (form != kArenaForm) return {reinterpret_cast<const char*>(&slot.key), form - 1};
+  const char* prefix = _arena.data() + slot.key;
   std::uint32_t length;
   std::memcpy(&length, prefix, kLengthPrefix);
   return {prefix + kLengthPrefix, length};
@@ -49,11 +40,14 @@ std::string_view TokenFrequency::key_at(std::uint64_t key_offset) const {
 
 std::size_t TokenFrequency::probe(std::string_view key, std::uint64_t hash) const {
   const std::size_t mask = _slots.size() - 1;
-  const std::uint32_t tag = tag_of(hash);
+  const std::uint32_t meta = meta_of(key, hash);
+  const bool short_key = is_inline(key);
+  const std::uint64_t short_bytes = short_key ? packed(key) : 0;
   for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
     const Slot& slot = _slots[index];
-    if (slot.key_offset == 0) return index;
-    if (slot.hash_tag == tag && key_at(slot.key_offset) == key) return index;
+    if (slot.meta == 0) return index;
+    if (slot.meta != meta) continue;
+    if (short_key ? slot.key == short_bytes : same_token(key_of(slot), key)) return index;
   }
 }
 
@@ -64,7 +58,7 @@ std::int32_t* TokenFrequency::find(std::string_view key, std::uint64_t hash) {
 const std::int32_t* TokenFrequency::find(std::string_view key, std::uint64_t hash) const {
   if (_size == 0) return nullptr;
   const Slot& slot = _slots[probe(key, hash)];
-  return slot.key_offset == 0 ? nullptr : &slot.count;
+  return slot.meta == 0 ? nullptr : &slot.count;
 }
 
 std::int32_t& TokenFrequency::operator[](std::string_view key) {
@@ -91,19 +85,24 @@ void TokenFrequency::insert_new(std::string_view key, std::uint64_t hash, std::i
   if (_slots.empty() || over_load(_size + 1, _slots.size())) {
     grow_to(_slots.empty() ? 16 : _slots.size() * 2);
   }
-  const std::uint32_t length = static_cast<std::uint32_t>(key.size());
-  const std::size_t prefix_at = _arena.size();
-  _arena.resize(prefix_at + kLengthPrefix + key.size());
-  std::memcpy(_arena.data() + prefix_at, &length, kLengthPrefix);
-  if (!key.empty()) std::memcpy(_arena.data() + prefix_at + kLengthPrefix, key.data(), key.size());
-  place(Slot{prefix_at + 1, tag_of(hash), count}, hash);
+  Slot slot{0, meta_of(key, hash), count};
+  if (is_inline(key)) {
+    slot.key = packed(key);
+  } else {
+    const std::uint32_t length = static_cast<std::uint32_t>(key.size());
+    slot.key = _arena.size();
+    _arena.resize(_arena.size() + kLengthPrefix + key.size());
+    std::memcpy(_arena.data() + slot.key, &length, kLengthPrefix);
+    std::memcpy(_arena.data() + slot.key + kLengthPrefix, key.data(), key.size());
+  }
+  place(slot, hash);
   ++_size;
 }
 
 void TokenFrequency::place(Slot slot, std::uint64_t hash) {
   const std::size_t mask = _slots.size() - 1;
   std::size_t index = hash & mask;
-  while (_slots[index].key_offset != 0) index = (index + 1) & mask;
+  while (_slots[index].meta != 0) index = (index + 1) & mask;
   _slots[index] = slot;
 }
 
@@ -111,7 +110,7 @@ void TokenFrequency::grow_to(std::size_t slot_count) {
   std::vector<Slot> old(slot_count);
   old.swap(_slots);
   for (const Slot& slot : old) {
-    if (slot.key_offset != 0) place(slot, hash_token(key_at(slot.key_offset)));
+    if (slot.meta != 0) place(slot, hash_token(key_of(slot)));
   }
 }
 

@@ -3,34 +3,44 @@
 namespace pybind11::detail {
 namespace {
 
-// The items of a token sequence, in a container that no other code can change while we borrow
-// from it: a tuple as it is, a list as a tuple snapshot (a garbage-collection finaliser could
-// otherwise empty the caller's list while we hold its items), any other sequence as a new list.
-object stable_items(handle source) {
+// The items of a token sequence as a list or tuple: the caller's own list or tuple, or a new list
+// for any other sequence. Null for what is not a token sequence.
+object sequence_items(handle source) {
   PyObject* sequence = source.ptr();
   if (!PySequence_Check(sequence) || PyUnicode_Check(sequence) || PyBytes_Check(sequence)) {
     return object();
   }
-  PyObject* items =
-      PyList_Check(sequence) ? PyList_AsTuple(sequence) : PySequence_Fast(sequence, "");
+  PyObject* items = PySequence_Fast(sequence, "");
   if (items == nullptr) PyErr_Clear();
   return reinterpret_steal<object>(items);
 }
 
+// The UTF-8 bytes of a str, false for one that has none (a lone surrogate).
+bool utf8_view(PyObject* text, std::string_view& view) {
+  if (PyUnicode_IS_COMPACT_ASCII(text)) {  // the common case: its bytes are its UTF-8
+    view = {reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text)),
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
+    return true;
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+  if (data == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  view = {data, static_cast<std::size_t>(size)};
+  return true;
+}
+
 bool load_text(PyObject* item, pytarntext::TextTokens& tokens, std::size_t index) {
   if (PyUnicode_Check(item)) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(item, &size);
-    if (data == nullptr) {  // a lone surrogate: not text we can encode
-      PyErr_Clear();
-      return false;
-    }
-    tokens.views[index] = {data, static_cast<std::size_t>(size)};
+    if (!utf8_view(item, tokens.views[index])) return false;
   } else if (PyBytes_Check(item)) {
-    tokens.views[index] = {PyBytes_AS_STRING(item), static_cast<std::size_t>(PyBytes_GET_SIZE(item))};
+    tokens.views[index] = {PyBytes_AS_STRING(item),
+                           static_cast<std::size_t>(PyBytes_GET_SIZE(item))};
   } else if (PyByteArray_Check(item)) {
-    const std::string& copy = tokens.copies.emplace_back(PyByteArray_AS_STRING(item),
-                                                         PyByteArray_GET_SIZE(item));
+    const std::string& copy =
+        tokens.copies.emplace_back(PyByteArray_AS_STRING(item), PyByteArray_GET_SIZE(item));
     tokens.views[index] = copy;
   } else {
     return false;
@@ -39,10 +49,8 @@ bool load_text(PyObject* item, pytarntext::TextTokens& tokens, std::size_t index
 }
 
 bool load_int(PyObject* item, std::int64_t& value) {
-  if (PyFloat_Check(item)) return false;
   object number;
   if (!PyLong_Check(item)) {
-    if (!PyIndex_Check(item)) return false;
     number = reinterpret_steal<object>(PyNumber_Index(item));
     if (!number) {
       PyErr_Clear();
@@ -66,7 +74,8 @@ PyObject* text_key(PyObject* item, std::string_view bytes) {
     Py_INCREF(item);
     return item;
   }
-  PyObject* key = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
+  PyObject* key =
+      PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
   if (key == nullptr) throw error_already_set();
   return key;
 }
@@ -81,13 +90,30 @@ PyObject* int_key(PyObject* item, std::int64_t value) {
   return key;
 }
 
+object new_dict(std::size_t size) {
+#if PY_VERSION_HEX < 0x030D0000
+  // Sized once: growing a dict entry by entry rebuilds its index several times.
+  return reinterpret_steal<object>(_PyDict_NewPresized(static_cast<Py_ssize_t>(size)));
+#else
+  (void)size;
+  return reinterpret_steal<object>(PyDict_New());
+#endif
+}
+
+// Builds the result dict. The keys are taken first: until then no Python code has run since the
+// tokens were loaded, so the borrowed items are still there; allocating the dict may start a
+// garbage collection whose finalisers could change the caller's list.
 template <class KeyOf>
 handle build_dict(const tarn::typing::text::PositionWeights& weights, KeyOf key_of) {
-  dict result;
-  for (const auto& [position, weight] : weights) {
-    object key = reinterpret_steal<object>(key_of(position));
-    object value = reinterpret_steal<object>(PyFloat_FromDouble(weight));
-    if (!value || PyDict_SetItem(result.ptr(), key.ptr(), value.ptr()) != 0) {
+  std::vector<object> keys;
+  keys.reserve(weights.size());
+  for (const auto& weight : weights)
+    keys.push_back(reinterpret_steal<object>(key_of(weight.position)));
+  object result = new_dict(weights.size());
+  if (!result) throw error_already_set();
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    object value = reinterpret_steal<object>(PyFloat_FromDouble(weights[i].weight));
+    if (!value || PyDict_SetItem(result.ptr(), keys[i].ptr(), value.ptr()) != 0) {
       throw error_already_set();
     }
   }
@@ -96,9 +122,11 @@ handle build_dict(const tarn::typing::text::PositionWeights& weights, KeyOf key_
 
 }  // namespace
 
+// Borrows from the caller's list: converting str, bytes and bytearray runs no Python code, so the
+// list cannot change before the encoder is done with it.
 bool type_caster<pytarntext::TextTokens>::load(handle source, bool) {
   value = pytarntext::TextTokens{};
-  value.items = stable_items(source);
+  value.items = sequence_items(source);
   if (!value.items) return false;
   PyObject** items = PySequence_Fast_ITEMS(value.items.ptr());
   const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(value.items.ptr()));
@@ -111,13 +139,22 @@ bool type_caster<pytarntext::TextTokens>::load(handle source, bool) {
 
 bool type_caster<pytarntext::IntTokens>::load(handle source, bool) {
   value = pytarntext::IntTokens{};
-  value.items = stable_items(source);
+  value.items = sequence_items(source);
   if (!value.items) return false;
   PyObject** items = PySequence_Fast_ITEMS(value.items.ptr());
   const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(value.items.ptr()));
   value.values.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    if (!load_int(items[i], value.values[i])) return false;
+    PyObject* item = items[i];
+    if (PyFloat_Check(item) || (!PyLong_Check(item) && !PyIndex_Check(item))) return false;
+    if (!PyLong_Check(item) && PyList_Check(value.items.ptr())) {
+      // __index__ is Python code that could change the caller's list: go on from a snapshot.
+      value.items = reinterpret_steal<object>(PyList_AsTuple(value.items.ptr()));
+      if (!value.items) throw error_already_set();
+      items = PySequence_Fast_ITEMS(value.items.ptr());
+      item = items[i];
+    }
+    if (!load_int(item, value.values[i])) return false;
   }
   return true;
 }

@@ -21,7 +21,7 @@ namespace py = pybind11;
 // A token list converted as list[str]: any sequence but str and bytes, whose items are str (as
 // UTF-8), bytes or bytearray.
 struct TextTokens {
-  py::object items;                     // a tuple, or a list that only we hold: nothing can change it
+  py::object items;                     // a list or tuple, whose items we borrow
   std::vector<std::string_view> views;  // into the items' own buffers, or into `copies`
   std::deque<std::string> copies;       // bytearray items, whose buffers may move
 };
@@ -29,7 +29,7 @@ struct TextTokens {
 // A token list converted as list[int]: any sequence but str and bytes, whose items are integers
 // in the signed 64-bit range (objects with __index__ included, floats never).
 struct IntTokens {
-  py::object items;
+  py::object items;  // a list or tuple; a tuple snapshot once Python code could change the list
   std::vector<std::int64_t> values;
 };
 

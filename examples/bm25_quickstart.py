@@ -1,5 +1,8 @@
 """Rank a few tokenised documents against a query with BM25 sparse vectors."""
 
+import os
+import tempfile
+
 from pytarntext import BM25
 
 corpus = [
@@ -12,6 +15,13 @@ corpus = [
 model = BM25()  # b=0.75, k1=1.2
 for document in corpus:
     model.train(document)
+
+# Save the statistics, then answer queries from a fresh encoder restored from the file.
+path = os.path.join(tempfile.mkdtemp(), "bm25.json")
+model.dump(path)
+model = BM25()
+with open(path, encoding="utf-8") as file:
+    model.load(file.read())
 
 vectors = [model.encode_document(document) for document in corpus]
 for query in ["brown fox", "keyword search", "lazy dog"]:

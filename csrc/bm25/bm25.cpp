@@ -151,10 +151,12 @@ void BM25::train_tokens(std::span<const Token> tokens) {
 }
 
 void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
-  if (_doc_count == kInt32Max)
+  if (_doc_count == kInt32Max) {
     throw std::runtime_error("BM25 document count would exceed 2147483647");
-  if (length >
-      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - _doc_length_total)) {
+  }
+  std::int64_t length_total;
+  if (length > static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()) ||
+      __builtin_add_overflow(_doc_length_total, static_cast<std::int64_t>(length), &length_total)) {
     throw std::runtime_error("BM25 document length total would exceed 9223372036854775807");
   }
   std::size_t key_bytes = 0;
@@ -177,7 +179,7 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
     }
   }
   ++_doc_count;
-  _doc_length_total += static_cast<std::int64_t>(length);
+  _doc_length_total = length_total;
   _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
 }
 

@@ -38,6 +38,12 @@ class BM25 {
   void train(std::span<const std::string_view> tokens_vec);
   void train(std::span<const std::int64_t> tokens_vec);
 
+  // Restores parameters and statistics from the text of a model file, merging its token counts
+  // into the present ones. Checks the whole document first: when it throws, nothing changed.
+  void load(std::string_view json_data);
+  // Writes the model file. The previous file at `path` stays whole until the new one is complete.
+  void dump(const std::string& path) const;
+
   std::map<std::string, double> encode_document(const std::vector<std::string>& tokens_vec) const;
   std::map<std::int64_t, double> encode_document(std::span<const std::int64_t> tokens_vec) const;
   std::map<std::string, double> encode_query(const std::vector<std::string>& tokens_vec) const;

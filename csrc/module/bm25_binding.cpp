@@ -20,6 +20,8 @@ void register_bm25(py::module_& module) {
       .def("k1", py::overload_cast<double>(&BM25::k1))
       .def("train", [](BM25& self, const TextTokens& tokens) { self.train(tokens.views); })
       .def("train", [](BM25& self, const IntTokens& tokens) { self.train(tokens.values); })
+      .def("load", &BM25::load)
+      .def("dump", &BM25::dump)
       .def("encode_document",
            [](const BM25& self, TextTokens& tokens) {
              return TextWeights{self.document_weights(tokens.views), std::move(tokens)};

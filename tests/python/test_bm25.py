@@ -229,3 +229,18 @@ def test_token_list_changed_during_conversion_is_safe():
     model.train(tokens)
     assert tokens == []
     assert list(model.encode_document([1, Shrinking(), 3])) == [1, 2, 3]
+
+
+def test_counts_that_would_pass_32_bits_are_refused_and_change_nothing():
+    model = BM25()
+    model.load(
+        '{"_doc_token_frequency": {"full": 2147483647}, "_doc_count": 2147483646,'
+        ' "_doc_length_average": 1.0, "_b": 0.75, "_k1": 1.2}'
+    )
+    before = model.encode_query(["full", "new"])
+    with pytest.raises(RuntimeError, match="^BM25 token frequency would exceed 2147483647$"):
+        model.train(["new", "full"])
+    assert model.encode_query(["full", "new"]) == before
+    model.train(["new"])
+    with pytest.raises(RuntimeError, match="^BM25 document count would exceed 2147483647$"):
+        model.train([1])

@@ -1,0 +1,296 @@
+#include "json_parser.h"
+
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace tarn::json {
+namespace {
+
+// The end of the text reads as NUL, however far past it a reader has stepped.
+inline char char_at(std::string_view text, std::size_t offset) {
+  return offset < text.size() ? text[offset] : '\0';
+}
+
+inline bool is_whitespace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+inline bool is_hex(char c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+inline bool ends_number(char c) { return is_whitespace(c) || c == ',' || c == ']' || c == '}'; }
+
+// One fault line: the fixed text, what was found (NUL bytes included), an apostrophe. Written in
+// one piece straight to the process's standard error.
+void report(std::string_view message, std::string_view found) {
+  std::string line;
+  line.reserve(message.size() + found.size() + 2);
+  line.append(message).append(found).append("'\n");
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+void report(std::string_view message, char found) { report(message, std::string_view(&found, 1)); }
+
+// A signed 32-bit integer from the longest valid prefix: optional minus sign, then digits.
+std::int32_t to_int32(const std::string& digits) {
+  std::int64_t value = 0;
+  const char* first = digits.data();
+  const char* last = first + digits.size();
+  const auto [end, error] = std::from_chars(first, last, value);
+  if (error == std::errc::invalid_argument) throw std::invalid_argument("invalid stol argument");
+  if (error == std::errc::result_out_of_range || value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max()) {
+    throw std::out_of_range("stol argument out of range");
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+// A double from the longest valid prefix, in the C locale whatever the process's. Results that
+// leave the normal range count as out of range, as the C library's strtod reports them.
+double to_double(const std::string& digits) {
+  double value = 0.0;
+  const char* first = digits.data();
+  const char* last = first + digits.size();
+  const auto [end, error] = std::from_chars(first, last, value, std::chars_format::fixed);
+  if (error == std::errc::invalid_argument) throw std::invalid_argument("invalid stod argument");
+  if (error == std::errc::result_out_of_range || (value != 0.0 && std::fabs(value) < DBL_MIN)) {
+    throw std::out_of_range("stod argument out of range");
+  }
+  return value;
+}
+
+}  // namespace
+
+void skip_whitespace(std::string_view text, std::size_t& offset) {
+  while (offset < text.size() && is_whitespace(text[offset])) ++offset;
+}
+
+JsonValue parse_json(std::string_view text) {
+  std::size_t offset = 0;
+  return parse_value(text, offset, 0);
+}
+
+JsonValue parse_value(std::string_view text, std::size_t& offset, int depth) {
+  skip_whitespace(text, offset);
+  const char c = char_at(text, offset);
+  if ((c == '{' || c == '[') && depth >= kMaxDepth) {
+    report("ERROR: Parse: Nesting deeper than 1000 levels, found '", c);
+    return JsonValue();
+  }
+  switch (c) {
+    case '{':
+      return parse_object(text, offset, depth);
+    case '[':
+      return parse_array(text, offset, depth);
+    case '"':
+      return parse_string(text, offset);
+    case 't':
+    case 'f':
+      return parse_bool(text, offset);
+    case 'n':
+      return parse_null(text, offset);
+    default:
+      if (c == '-' || is_digit(c)) return parse_number(text, offset);
+      report("ERROR: Parse: Unknown starting character '", c);
+      return JsonValue();
+  }
+}
+
+JsonValue parse_object(std::string_view text, std::size_t& offset, int depth) {
+  JsonValue object = JsonValue::make(JsonClass::Object);
+  ++offset;
+  skip_whitespace(text, offset);
+  if (char_at(text, offset) == '}') {
+    ++offset;
+    return object;
+  }
+  while (true) {
+    const JsonValue key = parse_value(text, offset, depth + 1);
+    skip_whitespace(text, offset);
+    if (char_at(text, offset) != ':') {
+      report("Error: Object: Expected colon, found '", char_at(text, offset));
+      return object;
+    }
+    ++offset;
+    skip_whitespace(text, offset);
+    JsonValue value = parse_value(text, offset, depth + 1);
+    object.entry_for(key.to_escaped_string()) = std::move(value);
+    skip_whitespace(text, offset);
+    const char next = char_at(text, offset);
+    if (next == ',') {
+      ++offset;
+    } else if (next == '}') {
+      ++offset;
+      return object;
+    } else {
+      report("ERROR: Object: Expected comma, found '", next);
+      return object;
+    }
+  }
+}
+
+JsonValue parse_array(std::string_view text, std::size_t& offset, int depth) {
+  JsonValue array = JsonValue::make(JsonClass::Array);
+  ++offset;
+  skip_whitespace(text, offset);
+  if (char_at(text, offset) == ']') {
+    ++offset;
+    return array;
+  }
+  for (std::uint32_t index = 0;; ++index) {
+    array[index] = parse_value(text, offset, depth + 1);
+    skip_whitespace(text, offset);
+    const char next = char_at(text, offset);
+    if (next == ',') {
+      ++offset;
+    } else if (next == ']') {
+      ++offset;
+      return array;
+    } else {
+      report("ERROR: Array: Expected ',' or ']', found '", next);
+      return JsonValue::make(JsonClass::Array);
+    }
+  }
+}
+
+JsonValue parse_string(std::string_view text, std::size_t& offset) {
+  std::string collected;
+  ++offset;
+  while (true) {
+    // Copy the run of ordinary bytes up to the next quote or backslash in one piece.
+    std::size_t run_end = offset;
+    while (run_end < text.size() && text[run_end] != '"' && text[run_end] != '\\') ++run_end;
+    collected.append(text, offset, run_end - offset);
+    offset = run_end;
+    const bool ends_here =
+        offset >= text.size() || (text[offset] == '\\' && offset + 1 >= text.size());
+    if (ends_here) {  // inside the string, or right after a backslash
+      offset = text.size();
+      report("ERROR: String: Expected '\"' before the end of the text, found '", '\0');
+      return JsonValue::make(JsonClass::String);
+    }
+    if (text[offset] == '"') {
+      ++offset;
+      break;
+    }
+    const char escape = text[++offset];
+    switch (escape) {
+      case '"':
+        collected += '"';
+        break;
+      case '/':
+        collected += '/';
+        break;
+      case 'b':
+        collected += '\b';
+        break;
+      case 'f':
+        collected += '\f';
+        break;
+      case 'n':
+        collected += '\n';
+        break;
+      case 'r':
+        collected += '\r';
+        break;
+      case 't':
+        collected += '\t';
+        break;
+      case 'u':
+        // Kept as written: the six characters, no code point decoded.
+        for (std::size_t i = 1; i <= 4; ++i) {
+          const char hex = char_at(text, offset + i);
+          if (!is_hex(hex)) {
+            report("ERROR: String: Expected hex character in unicode escape, found '", hex);
+            return JsonValue::make(JsonClass::String);
+          }
+        }
+        collected += '\\';
+        collected.append(text, offset, 5);
+        offset += 4;
+        break;
+      default:
+        collected += '\\';
+    }
+    ++offset;
+  }
+  JsonValue value;
+  value = std::move(collected);
+  return value;
+}
+
+JsonValue parse_number(std::string_view text, std::size_t& offset) {
+  std::string mantissa;
+  bool point = false;
+  char c;
+  while (true) {
+    c = char_at(text, offset++);
+    if (c != '-' && c != '.' && !is_digit(c)) break;
+    point = point || c == '.';
+    mantissa += c;
+  }
+  bool has_exponent = false;
+  std::int32_t exponent = 0;
+  if (c == 'e' || c == 'E') {
+    std::string exponent_text;
+    const char sign = char_at(text, offset);
+    if (sign == '-') exponent_text += '-';
+    if (sign == '-' || sign == '+') ++offset;  // "+" accepted as a positive exponent's sign
+    char x;
+    while (is_digit(x = char_at(text, offset++))) exponent_text += x;
+    if (!ends_number(x)) {
+      report("ERROR: Number: Expected a number for exponent, found '", x);
+      return JsonValue();
+    }
+    exponent = to_int32(exponent_text);
+    has_exponent = true;
+  } else if (!ends_number(c)) {
+    report("ERROR: Number: unexpected character '", c);
+    return JsonValue();
+  }
+  --offset;  // onto the character that ended the number, for the enclosing reader
+  JsonValue value;
+  if (point) {
+    value = to_double(mantissa) * std::pow(10.0, static_cast<double>(exponent));
+  } else if (has_exponent) {
+    value = static_cast<double>(to_int32(mantissa)) * std::pow(10.0, static_cast<double>(exponent));
+  } else {
+    value = to_int32(mantissa);
+  }
+  return value;
+}
+
+JsonValue parse_bool(std::string_view text, std::size_t& offset) {
+  JsonValue value;
+  if (text.substr(offset, 4) == "true") {
+    value = true;
+    offset += 4;
+  } else if (text.substr(offset, 5) == "false") {
+    value = false;
+    offset += 5;
+  } else {
+    report("ERROR: Bool: Expected 'true' or 'false', found '", text.substr(offset, 5));
+  }
+  return value;
+}
+
+JsonValue parse_null(std::string_view text, std::size_t& offset) {
+  if (text.substr(offset, 4) != "null") {
+    report("ERROR: Null: Expected 'null', found '", text.substr(offset, 4));
+  } else {
+    offset += 4;
+  }
+  return JsonValue();
+}
+
+}  // namespace tarn::json

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "json_value.h"
+
+namespace tarn::json {
+
+// Reads one value from the start of `text` and ignores whatever follows it. Lenient: a syntax fault
+// is reported as one "ERROR:" line on standard error, the construct yields a fallback value, and
+// reading resumes in the enclosing construct. Throws std::invalid_argument or std::out_of_range
+// only for a number that does not convert. Never reads past the end of the text; nesting deeper
+// than kMaxDepth is a fault like any other.
+JsonValue parse_json(std::string_view text);
+
+inline constexpr int kMaxDepth = 1000;
+
+// The readers, each starting at `offset` (on the construct's first character) and leaving it after
+// the construct; `depth` is the number of objects and arrays around the offset.
+JsonValue parse_value(std::string_view text, std::size_t& offset, int depth = 0);
+JsonValue parse_object(std::string_view text, std::size_t& offset, int depth = 0);
+JsonValue parse_array(std::string_view text, std::size_t& offset, int depth = 0);
+JsonValue parse_string(std::string_view text, std::size_t& offset);
+JsonValue parse_number(std::string_view text, std::size_t& offset);
+JsonValue parse_bool(std::string_view text, std::size_t& offset);
+JsonValue parse_null(std::string_view text, std::size_t& offset);
+void skip_whitespace(std::string_view text, std::size_t& offset);
+
+}  // namespace tarn::json

@@ -1,0 +1,148 @@
+#include "json/json_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <stdexcept>
+#include <string>
+
+namespace tarn::json {
+namespace {
+
+using std::string_literals::operator""s;
+
+struct ParseCase {
+  std::string text;
+  std::string value;   // to_text(0, "") of the result
+  std::string errors;  // what standard error receives
+};
+
+void PrintTo(const ParseCase& c, std::ostream* out) { *out << testing::PrintToString(c.text); }
+
+class Parse : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(Parse, YieldsValueAndErrorLines) {
+  testing::internal::CaptureStderr();
+  const JsonValue value = parse_json(GetParam().text);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), GetParam().errors);
+  EXPECT_EQ(value.to_text(0, ""), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Parse,
+    testing::Values(
+        ParseCase{"", "null", "ERROR: Parse: Unknown starting character '\0'\n"s},
+        ParseCase{"{\"a\" : 1}  word", "{\n\"a\" : 1\n}", ""}, ParseCase{"{}", "{\n\n}", ""},
+        ParseCase{"{ }", "{\n\n}", ""}, ParseCase{"[]", "[]", ""}, ParseCase{"[ ]", "[]", ""},
+        ParseCase{"[1, 2,]", "[1, 2, null]", "ERROR: Parse: Unknown starting character ']'\n"},
+        ParseCase{"{\"a\" : 1,}", "{\n\"a\" : 1\n}",
+                  "ERROR: Parse: Unknown starting character '}'\n"
+                  "Error: Object: Expected colon, found '}'\n"},
+        ParseCase{"{1 : 2}", "{\n\"\" : 2\n}", ""},
+        ParseCase{"{:1}", "{\n\"\" : 1\n}", "ERROR: Parse: Unknown starting character ':'\n"},
+        ParseCase{"{\"a\" 1}", "{\n\n}", "Error: Object: Expected colon, found '1'\n"},
+        ParseCase{"{\"a\":1 \"b\":2}", "{\n\"a\" : 1\n}",
+                  "ERROR: Object: Expected comma, found '\"'\n"},
+        ParseCase{"[x]", "[]",
+                  "ERROR: Parse: Unknown starting character 'x'\n"
+                  "ERROR: Array: Expected ',' or ']', found 'x'\n"},
+        ParseCase{"{\"q\\\"\":1, \"t\t\":2, \"u\\u00e9\":3, \"b\":1, \"b\":4}",
+                  "{\n\"b\" : 4,\n\"q\\\"\" : 1,\n\"t\\t\" : 2,\n\"u\\\\u00e9\" : 3\n}", ""},
+        ParseCase{"\"a\\u00e9b\"", "\"a\\\\u00e9b\"", ""},
+        ParseCase{"\"\\/\\b\\f\\n\\r\\t\\\\\\x\"", "\"/\\b\\f\\n\\r\\t\\\\\\\\\"", ""},
+        ParseCase{"\"a\\u00g0\"", "\"\"",
+                  "ERROR: String: Expected hex character in unicode escape, found 'g'\n"},
+        ParseCase{"[10,10.0,1e2,1E-2,-0,1e+2]",
+                  "[10, 10.000000, 100.000000, 0.010000, 0, 100.000000]", ""},
+        ParseCase{"[-2147483648]", "[-2147483648]", ""},
+        ParseCase{"[1-2,1.5.3]", "[1, 1.500000]", ""},
+        ParseCase{"5", "null", "ERROR: Number: unexpected character '\0'\n"s},
+        ParseCase{"5 ", "5", ""},
+        ParseCase{"0x1A", "null", "ERROR: Number: unexpected character 'x'\n"},
+        ParseCase{"1ex", "null", "ERROR: Number: Expected a number for exponent, found 'x'\n"},
+        ParseCase{"[true,false,trueX]", "[]", "ERROR: Array: Expected ',' or ']', found 'X'\n"},
+        ParseCase{"tru", "null", "ERROR: Bool: Expected 'true' or 'false', found 'tru'\n"},
+        ParseCase{"nul", "null", "ERROR: Null: Expected 'null', found 'nul'\n"},
+        ParseCase{"[null]", "[null]", ""},
+        // Text that ends early: never read past the end.
+        ParseCase{"\"abc", "\"\"",
+                  "ERROR: String: Expected '\"' before the end of the text, found '\0'\n"s},
+        ParseCase{"\"abc\\", "\"\"",
+                  "ERROR: String: Expected '\"' before the end of the text, found '\0'\n"s},
+        ParseCase{"\"\\u12", "\"\"",
+                  "ERROR: String: Expected hex character in unicode escape, found '\0'\n"s},
+        ParseCase{"\"a\0b\"  "s, "\"a\0b\""s, ""},
+        ParseCase{"{\"a\":", "{\n\"a\" : null\n}",
+                  "ERROR: Parse: Unknown starting character '\0'\n"
+                  "ERROR: Object: Expected comma, found '\0'\n"s},
+        ParseCase{"[1", "[]",
+                  "ERROR: Number: unexpected character '\0'\n"
+                  "ERROR: Array: Expected ',' or ']', found '\0'\n"s}));
+
+TEST(Parse, ExponentMultipliesByAPowerOfTen) {
+  bool ok = false;
+  // 1.1 * 10.0 is exactly halfway between two doubles and rounds to even: 11.
+  EXPECT_EQ(parse_json("1.1e1,").to_float(ok), 11.0);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(parse_json("0.3e-1,").to_float(ok), 0.3 * 0.1);
+  EXPECT_EQ(parse_json("3e-1,").to_float(ok), 3.0 * 0.1);
+}
+
+struct NumberError {
+  std::string text;
+  bool out_of_range;
+  std::string message;
+};
+
+class ParseNumberError : public testing::TestWithParam<NumberError> {};
+
+TEST_P(ParseNumberError, Throws) {
+  try {
+    parse_json(GetParam().text);
+    FAIL() << "no exception";
+  } catch (const std::out_of_range& error) {
+    EXPECT_TRUE(GetParam().out_of_range);
+    EXPECT_STREQ(error.what(), GetParam().message.c_str());
+  } catch (const std::invalid_argument& error) {
+    EXPECT_FALSE(GetParam().out_of_range);
+    EXPECT_STREQ(error.what(), GetParam().message.c_str());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParseNumberError,
+    testing::Values(NumberError{"2147483648,", true, "stol argument out of range"},
+                    NumberError{"-2147483649,", true, "stol argument out of range"},
+                    NumberError{"99999999999999999999,", true, "stol argument out of range"},
+                    NumberError{"1e99999999999,", true, "stol argument out of range"},
+                    NumberError{std::string("1").append(400, '0').append(".0,"), true,
+                                "stod argument out of range"},
+                    NumberError{"-,", false, "invalid stol argument"},
+                    NumberError{"--1,", false, "invalid stol argument"},
+                    NumberError{"-.,", false, "invalid stod argument"},
+                    NumberError{"1e,", false, "invalid stol argument"},
+                    NumberError{"1e-,", false, "invalid stol argument"}));
+
+TEST(Parse, DeepNestingIsAFaultNotACrash) {
+  const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  testing::internal::CaptureStderr();
+  const JsonValue value = parse_json(deep);
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(value.kind(), JsonClass::Array);
+  EXPECT_EQ(errors.rfind("ERROR: Parse: Nesting deeper than 1000 levels, found '['\n", 0), 0u);
+}
+
+TEST(Parse, NumbersIgnoreTheProcessLocale) {
+  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no de_DE locale";
+  bool ok = false;
+  const double value = parse_json("2.5,").to_float(ok);
+  JsonValue written;
+  written = 2.5;
+  const std::string text = written.to_text(0, "");
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(value, 2.5);
+  EXPECT_EQ(text, "2.500000");
+}
+
+}  // namespace
+}  // namespace tarn::json

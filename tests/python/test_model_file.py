@@ -1,0 +1,203 @@
+import locale
+import math
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from pytarntext import BM25
+
+EXAMPLE = """{
+  "_b" : 0.750000,
+  "_doc_count" : 2,
+  "_doc_length_average" : 2.500000,
+  "_doc_token_frequency" : {
+    "a" : 1,
+    "b" : 2,
+    "c" : 2
+  },
+  "_k1" : 1.200000
+}"""
+
+EMPTY = (
+    '{\n  "_b" : 0.750000,\n  "_doc_count" : 0,\n  "_doc_length_average" : 0.000000,\n'
+    '  "_doc_token_frequency" : {\n\n  },\n  "_k1" : 1.200000\n}'
+)
+
+VALID = '{"_doc_count": 3, "_doc_length_average": 2.0, "_b": 0.5, "_k1": 2.0}'
+
+
+def example_model():
+    model = BM25()
+    model.train(["a", "b", "c"])
+    model.train(["b", "c"])
+    return model
+
+
+def state(model):
+    """What an encoder holds, as far as Python can see."""
+    return model.b(), model.k1(), model.encode_document(["a", "b"]), model.encode_query(["a", "b", "c", "z"])
+
+
+def test_dump_writes_the_example_byte_for_byte(tmp_path):
+    example_model().dump(str(tmp_path / "model.json"))
+    assert (tmp_path / "model.json").read_bytes() == EXAMPLE.encode()
+    BM25().dump(str(tmp_path / "empty.json"))
+    assert (tmp_path / "empty.json").read_text() == EMPTY
+
+
+@pytest.mark.parametrize("transform", [str, str.encode, lambda t: t.replace("\n", "\r\n"), lambda t: t + "  trailing words"])
+def test_load_restores_what_dump_wrote(tmp_path, transform):
+    original = example_model()
+    original.dump(str(tmp_path / "model.json"))
+    restored = BM25(0.1, 0.1)
+    assert restored.load(transform((tmp_path / "model.json").read_text())) is None
+    assert state(restored) == state(original)
+
+
+def test_dump_replaces_the_whole_file(tmp_path):
+    target = tmp_path / "model.json"
+    target.write_text("x" * 10_000)
+    BM25().dump(str(target))
+    assert target.read_text() == EMPTY
+    assert os.listdir(tmp_path) == ["model.json"]
+
+
+@pytest.mark.parametrize(
+    "text, error, message",
+    [
+        ("", RuntimeError, "json data should not be empty"),
+        ("   ", RuntimeError, "load doc_count failed"),
+        ('{"_doc_token_frequency": {"a": 1.5}}', RuntimeError, "load doc_token_frequency failed"),
+        ('{"_doc_count": 2.0}', RuntimeError, "load doc_count failed"),
+        ('{"_doc_count": 2, "_doc_length_average": 2}', RuntimeError, "load doc_length_average failed"),
+        ('{"_doc_count": 3, "_doc_length_average": 2.0, "_b": 1, "_k1": 1.0}', RuntimeError, "load b failed"),
+        ('{"_doc_count": 3, "_doc_length_average": 2.0, "_b": 1.0}', RuntimeError, "load k1 failed"),
+        ('{"_doc_count": 2147483648}', IndexError, "stol argument out of range"),
+        ('{"_doc_length_average": 1' + "0" * 400 + ".0}", IndexError, "stod argument out of range"),
+        ('{"_doc_count": -}', ValueError, "invalid stol argument"),
+        ('{"_b": -.}', ValueError, "invalid stod argument"),
+    ],
+)
+def test_failed_load_raises_and_changes_nothing(text, error, message):
+    model = example_model()
+    before = state(model)
+    with pytest.raises(error) as raised:
+        model.load(text)
+    assert str(raised.value) == message
+    assert state(model) == before
+
+
+def test_syntax_faults_are_reported_on_standard_error():
+    script = "from pytarntext import BM25\ntry:\n    BM25().load('   ')\nexcept RuntimeError as e:\n    print(e)"
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    assert run.stderr == "ERROR: Parse: Unknown starting character '\0'\n"
+    assert run.stdout == "load doc_count failed\n"
+
+
+def test_load_merges_token_counts():
+    model = BM25()
+    model.train(["kept", "a"])
+    model.load('{"_doc_token_frequency": {"a": 5, "b": 1}, ' + VALID[1:])
+    assert model.b() == 0.5 and model.k1() == 2.0
+    idf = {t: math.log(4 / (f + 0.5)) for t, f in {"kept": 1, "a": 5, "b": 1}.items()}
+    total = 0.0 + idf["a"] + idf["b"] + idf["kept"]
+    assert model.encode_query(["kept", "a", "b"]) == {t: v / total for t, v in sorted(idf.items())}
+
+
+def test_training_after_load_continues_the_loaded_corpus():
+    model = BM25()
+    model.load(VALID)  # 3 documents of average length 2
+    model.train(["a", "b", "c", "d", "e", "f"])
+    # average (6 + 6) / 4 = 3: a 3-token document weighs like one of average length
+    assert model.encode_document(["x", "y", "z"]) == {t: 1 / (1 + 2.0) for t in "xyz"}
+
+
+def test_loaded_zero_count_refuses_to_encode():
+    model = BM25()
+    model.load('{"_doc_count": 0, "_doc_length_average": 0.0, "_b": 0.75, "_k1": 1.2}')
+    with pytest.raises(RuntimeError, match="^BM25 has not been initialized$"):
+        model.encode_query(["a"])
+
+
+@pytest.mark.parametrize(
+    "tokens",
+    [
+        ['q"uote', "back\\slash", "\\u0001", "\x01", "\t\n\r\b\f", "\\", '"', "", "\x7f", "é", "a/b"],
+        [b"\xff", b"\\u0041", b"A", b"\x00", "\x00"],
+        [-(2**63), 2**63 - 1, 0, -1],
+    ],
+)
+def test_every_token_survives_dump_and_load(tmp_path, tokens):
+    original = BM25()
+    original.train(tokens)
+    original.train(tokens[:2])
+    original.dump(str(tmp_path / "model.json"))
+    restored = BM25()
+    restored.load((tmp_path / "model.json").read_bytes())
+    restored.dump(str(tmp_path / "again.json"))
+    assert (tmp_path / "again.json").read_bytes() == (tmp_path / "model.json").read_bytes()
+    probe = [t for t in tokens if not isinstance(t, bytes) or t.isascii()]
+    assert restored.encode_query(probe) == original.encode_query(probe)
+
+
+@pytest.mark.parametrize("path", ["missing/model.json", "."])
+def test_dump_to_an_unusable_path_creates_nothing(tmp_path, path):
+    with pytest.raises(RuntimeError, match="^Failed to dump: Unable to open file$"):
+        BM25().dump(str(tmp_path / path))
+    assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("field, arguments", [("_b", (math.inf, 1.2)), ("_k1", (0.75, math.nan))])
+def test_dump_refuses_values_json_cannot_hold(tmp_path, field, arguments):
+    with pytest.raises(RuntimeError, match=f"^Failed to dump: {field} is not a finite number"):
+        BM25(*arguments).dump(str(tmp_path / "model.json"))
+    assert os.listdir(tmp_path) == []
+
+
+def test_failed_write_is_reported_and_keeps_the_previous_file(tmp_path):
+    target = tmp_path / "model.json"
+    target.write_text("previous model")
+    script = textwrap.dedent(
+        f"""
+        import resource, signal
+        from pytarntext import BM25
+        model = BM25()
+        model.train([f"token{{i}}" for i in range(10_000)])
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+        try:
+            model.dump({str(target)!r})
+        except RuntimeError as error:
+            print(error)
+        """
+    )
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "Failed to dump: File too large\n"
+    assert target.read_text() == "previous model"
+    assert os.listdir(tmp_path) == ["model.json"]
+
+
+def test_model_file_ignores_the_process_locale(tmp_path):
+    try:
+        locale.setlocale(locale.LC_NUMERIC, "de_DE.UTF-8")
+    except locale.Error:
+        pytest.skip("no de_DE.UTF-8 locale")
+    try:
+        example_model().dump(str(tmp_path / "model.json"))
+        restored = BM25()
+        restored.load((tmp_path / "model.json").read_text())
+    finally:
+        locale.setlocale(locale.LC_NUMERIC, "C")
+    assert (tmp_path / "model.json").read_text() == EXAMPLE
+    assert state(restored) == state(example_model())
+
+
+def test_load_and_dump_take_no_keywords(tmp_path):
+    with pytest.raises(TypeError):
+        BM25().load(text=VALID)
+    with pytest.raises(TypeError):
+        BM25().dump(path=str(tmp_path / "m.json"))

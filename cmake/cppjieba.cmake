@@ -1,0 +1,69 @@
+# Finds the cppjieba source tree (headers, limonp, dictionaries) and sets PYTARNTEXT_CPPJIEBA_DIR.
+#
+# A tree of the user's own: -DPYTARNTEXT_CPPJIEBA_DIR=... or the environment variable of that name;
+# then nothing is fetched. Otherwise cppjieba v5.4.0 comes from the npm package nodejieba@3.5.8,
+# which carries it under submodules/cppjieba: fetched once with `npm pack`, checked against a
+# pinned hash, and unpacked into .cache/ in the source tree (ignored by git).
+
+set(PYTARNTEXT_CPPJIEBA_DIR "$ENV{PYTARNTEXT_CPPJIEBA_DIR}" CACHE PATH
+    "cppjieba source tree (include/, deps/limonp/, dict/); empty to fetch nodejieba@3.5.8 with npm")
+
+set(_package nodejieba-3.5.8)
+set(_sha512 4c5883620115981810c00af5b158fb7abaf70a7db5ab13314cb03e2d3115a8a706aa0c09ba89c9116d20ea81f6fbb16130a25f916b2f963d52693ad65ded50f7)
+set(_cache "${CMAKE_CURRENT_SOURCE_DIR}/.cache")
+set(_tarball "${_cache}/${_package}.tgz")
+set(_unpacked "${_cache}/${_package}")
+set(_how_to "Either install Node.js and npm (Debian: apt-get install npm) so that the build can fetch "
+            "nodejieba@3.5.8, or point the build at a cppjieba v5.4.0 tree of your own with "
+            "-DPYTARNTEXT_CPPJIEBA_DIR=<dir> or the environment variable PYTARNTEXT_CPPJIEBA_DIR.")
+
+function(_pytarntext_check_tarball result)
+  file(SHA512 "${_tarball}" actual)
+  if(actual STREQUAL _sha512)
+    set(${result} TRUE PARENT_SCOPE)
+  else()
+    set(${result} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
+
+if(NOT PYTARNTEXT_CPPJIEBA_DIR)
+  if(NOT EXISTS "${_unpacked}/package/submodules/cppjieba/include/cppjieba/Jieba.hpp")
+    if(EXISTS "${_tarball}")
+      _pytarntext_check_tarball(valid)
+      if(NOT valid)
+        file(REMOVE "${_tarball}")
+      endif()
+    endif()
+    if(NOT EXISTS "${_tarball}")
+      find_program(PYTARNTEXT_NPM npm)
+      if(NOT PYTARNTEXT_NPM)
+        message(FATAL_ERROR "cppjieba is needed and npm was not found. ${_how_to}")
+      endif()
+      file(MAKE_DIRECTORY "${_cache}")
+      message(STATUS "Fetching ${_package} with npm pack")
+      execute_process(
+        COMMAND "${PYTARNTEXT_NPM}" pack nodejieba@3.5.8 --pack-destination "${_cache}"
+                --ignore-scripts --silent
+        RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE npm_error TIMEOUT 600)
+      if(NOT status EQUAL 0 OR NOT EXISTS "${_tarball}")
+        message(FATAL_ERROR "npm pack nodejieba@3.5.8 failed (${status}): ${npm_error}\n${_how_to}")
+      endif()
+    endif()
+    _pytarntext_check_tarball(valid)
+    if(NOT valid)
+      file(REMOVE "${_tarball}")
+      message(FATAL_ERROR "${_tarball} does not match its pinned SHA-512; it was removed. "
+                          "Run the build again to fetch it anew. ${_how_to}")
+    endif()
+    file(REMOVE_RECURSE "${_unpacked}")
+    file(ARCHIVE_EXTRACT INPUT "${_tarball}" DESTINATION "${_unpacked}"
+         PATTERNS package/submodules/cppjieba)
+  endif()
+  set(PYTARNTEXT_CPPJIEBA_DIR "${_unpacked}/package/submodules/cppjieba")
+endif()
+
+if(NOT EXISTS "${PYTARNTEXT_CPPJIEBA_DIR}/include/cppjieba/Jieba.hpp" OR
+   NOT EXISTS "${PYTARNTEXT_CPPJIEBA_DIR}/deps/limonp/include/limonp/Logging.hpp")
+  message(FATAL_ERROR "${PYTARNTEXT_CPPJIEBA_DIR} is not a cppjieba tree with deps/limonp. ${_how_to}")
+endif()
+message(STATUS "cppjieba: ${PYTARNTEXT_CPPJIEBA_DIR}")

@@ -1,0 +1,213 @@
+#include "data_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace pytarntext {
+namespace {
+
+// The whole file, refused unless it is a regular file this process can read.
+std::string read_data_file(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    throw DataFileFormatError("embedded null byte in path");
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) throw DataFileOpenError(errno, path);
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    throw DataFileOpenError(error, path);
+  }
+  std::string content;
+  content.resize(static_cast<std::size_t>(status.st_size));
+  std::size_t filled = 0;
+  while (true) {
+    if (filled == content.size()) content.resize(content.size() * 2 + 4096);
+    const ssize_t got = ::read(fd, content.data() + filled, content.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      const int error = got < 0 ? errno : 0;
+      ::close(fd);
+      if (error != 0) throw DataFileOpenError(error, path);
+      break;
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  content.resize(filled);
+  return content;
+}
+
+// The lines std::getline yields: split at line feeds, no final empty line.
+template <class Visit>
+void for_each_line(std::string_view content, Visit&& visit) {
+  std::size_t number = 0;
+  while (!content.empty()) {
+    const std::size_t end = content.find('\n');
+    visit(content.substr(0, end), ++number);
+    if (end == std::string_view::npos) break;
+    content.remove_prefix(end + 1);
+  }
+}
+
+[[noreturn]] void fail(const std::string& path, std::size_t line, const std::string& what) {
+  throw DataFileFormatError(path + ", line " + std::to_string(line) + ": " + what);
+}
+
+[[noreturn]] void fail(const std::string& path, const std::string& what) {
+  throw DataFileFormatError(path + ": " + what);
+}
+
+// atof, as the library converts numbers (same function, same locale).
+double to_number(std::string_view field) { return std::atof(std::string(field).c_str()); }
+
+bool is_c_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string_view trimmed(std::string_view line) {
+  while (!line.empty() && is_c_space(line.front())) line.remove_prefix(1);
+  while (!line.empty() && is_c_space(line.back())) line.remove_suffix(1);
+  return line;
+}
+
+void check_main_dictionary(const std::string& path) {
+  std::size_t entries = 0;
+  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
+    const auto fields = split_fields(line, " ");
+    if (fields.size() != 3)
+      fail(path, number, "expected three fields separated by single spaces: word frequency tag");
+    if (count_runes(fields[0]) < 0) fail(path, number, "the word is not UTF-8");
+    const double frequency = to_number(fields[1]);
+    if (!(frequency > 0.0) || !std::isfinite(frequency)) {
+      fail(path, number, "the frequency is not a positive number");
+    }
+    ++entries;
+  });
+  if (entries == 0) fail(path, "the dictionary has no entry");
+}
+
+void check_user_dictionary(const std::string& path) {
+  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
+    if (line.empty()) return;
+    if (split_fields(line, " ").size() > 3) {
+      fail(path, number,
+           "expected a word, then optionally a frequency and a tag, separated by single spaces");
+    }
+  });
+}
+
+bool is_emission_line(std::string_view line) {
+  for (const std::string_view entry : split_fields(line, ",")) {
+    const auto parts = split_fields(entry, ":");
+    if (parts.size() != 2 || count_runes(parts[0]) != 1) return false;
+  }
+  return true;
+}
+
+void check_hmm_model(const std::string& path) {
+  // The start line, four transition lines, four emission lines; blank and "#" lines do not count.
+  std::size_t seen = 0;
+  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
+    line = trimmed(line);
+    if (line.empty() || line.front() == '#' || seen == 9) return;
+    if (seen < 5 && split_fields(line, " ").size() != 4) {
+      fail(path, number, "expected four probabilities separated by single spaces");
+    }
+    if (seen >= 5 && !is_emission_line(line)) {
+      fail(path, number,
+           "expected emission probabilities as character:probability, separated by commas");
+    }
+    ++seen;
+  });
+  if (seen < 9) {
+    fail(path, "the model ends after " + std::to_string(seen) + " of its 9 probability lines");
+  }
+}
+
+void check_idf_table(const std::string& path) {
+  std::size_t lines = 0;
+  double sum = 0.0;
+  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
+    lines = number;
+    if (line.empty()) return;
+    const auto fields = split_fields(line, " ");
+    if (fields.size() == 2) sum += to_number(fields[1]);
+  });
+  if (lines == 0) fail(path, "the IDF table is empty");
+  if (!(sum / static_cast<double>(lines) > 0.0)) {
+    fail(path, "the average IDF of the table is not a positive number");
+  }
+}
+
+void check_stop_words(const std::string& path) {
+  std::size_t lines = 0;
+  for_each_line(read_data_file(path),
+                [&](std::string_view, std::size_t number) { lines = number; });
+  if (lines == 0) fail(path, "the stop-word list is empty");
+}
+
+}  // namespace
+
+std::vector<std::string_view> split_fields(std::string_view text, std::string_view separators) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find_first_of(separators, start);
+    if (end == std::string_view::npos) {
+      fields.push_back(text.substr(start));
+      break;
+    }
+    fields.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
+std::vector<std::string> split_user_dict_paths(const std::string& user_dict_path) {
+  std::vector<std::string> names;
+  for (const std::string_view name : split_fields(user_dict_path, "|;")) names.emplace_back(name);
+  return names;
+}
+
+long count_runes(std::string_view text) {
+  long runes = 0;
+  for (std::size_t at = 0; at < text.size(); ++runes) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t left = text.size() - at;
+    std::size_t length = 0;
+    if (lead < 0x80) {
+      length = 1;
+    } else if (lead <= 0xDF && left > 1) {
+      length = 2;
+    } else if (lead <= 0xEF && left > 2) {
+      length = 3;
+    } else if (lead <= 0xF7 && left > 3) {
+      length = 4;
+    } else {
+      return -1;
+    }
+    at += length;
+  }
+  return runes;
+}
+
+void check_jieba_files(const JiebaPaths& paths) {
+  check_main_dictionary(paths.dict_path);
+  if (!paths.user_dict_path.empty()) {
+    for (const std::string& name : split_user_dict_paths(paths.user_dict_path)) {
+      check_user_dictionary(name);
+    }
+  }
+  check_hmm_model(paths.hmm_path);
+  check_idf_table(paths.idf_path);
+  check_stop_words(paths.stop_word_path);
+}
+
+}  // namespace pytarntext

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pytarntext {
+
+// A data file that cannot be opened as a readable regular file.
+class DataFileOpenError : public std::runtime_error {
+ public:
+  DataFileOpenError(int error, std::string path)
+      : std::runtime_error(path), _error(error), _path(std::move(path)) {}
+  int error() const { return _error; }
+  const std::string& path() const { return _path; }
+
+ private:
+  int _error;
+  std::string _path;
+};
+
+// A data file whose content the segmentation library would meet by ending the process.
+class DataFileFormatError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The five files of a segmenter, as its constructor names them.
+struct JiebaPaths {
+  std::string dict_path;
+  std::string hmm_path;
+  std::string user_dict_path;  // zero or more files joined by "|" or ";"; may be empty
+  std::string idf_path;
+  std::string stop_word_path;
+};
+
+// Reads every file the way cppjieba v5.4.0 will and throws on the first fault that would make it
+// log FATAL and abort, or fail one of its asserts: missing, unreadable or non-regular files,
+// dictionary lines that do not split as it expects, frequencies that are not positive, a short
+// or malformed HMM model, an IDF table without a positive average, an empty stop-word list.
+void check_jieba_files(const JiebaPaths& paths);
+
+// The names in a user_dict_path, split exactly as the library splits them.
+std::vector<std::string> split_user_dict_paths(const std::string& user_dict_path);
+
+// cppjieba's splitting: a field per separator, the last one dropped when empty.
+std::vector<std::string_view> split_fields(std::string_view text, std::string_view separators);
+
+// The number of characters cppjieba's UTF-8 decoder finds in `text`, or -1 where it gives up.
+long count_runes(std::string_view text);
+
+}  // namespace pytarntext

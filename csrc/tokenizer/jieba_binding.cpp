@@ -1,0 +1,107 @@
+#include "jieba_binding.h"
+
+#include <Python.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cppjieba/Jieba.hpp"
+#include "data_files.h"
+
+namespace pytarntext {
+
+namespace py = pybind11;
+
+// The words of a sentence, on their way to a Python list of str.
+struct Words {
+  std::vector<cppjieba::Word> words;
+};
+
+}  // namespace pytarntext
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<pytarntext::Words> {
+  PYBIND11_TYPE_CASTER(pytarntext::Words, const_name("list[str]"));
+
+  static handle cast(const pytarntext::Words& result, return_value_policy, handle) {
+    const std::vector<cppjieba::Word>& words = result.words;
+    object list = reinterpret_steal<object>(PyList_New(static_cast<Py_ssize_t>(words.size())));
+    if (!list) pybind11_fail("Could not allocate list object!");
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      const std::string& word = words[i].word;
+      PyObject* text =
+          PyUnicode_DecodeUTF8(word.data(), static_cast<Py_ssize_t>(word.size()), "strict");
+      if (text == nullptr) throw error_already_set();
+      PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), text);
+    }
+    return list.release();
+  }
+};
+
+}  // namespace pybind11::detail
+
+namespace pytarntext {
+namespace {
+
+using cppjieba::Jieba;
+
+// cppjieba replaces an empty path by a file inside its own source tree; an empty file is what the
+// caller's empty user_dict_path means: no user dictionary.
+constexpr const char* kNoUserDictionary = "/dev/null";
+
+// Checks the five files before the library reads them: it meets a bad file by ending the process.
+std::shared_ptr<Jieba> make_jieba(const std::string& dict_path, const std::string& hmm_path,
+                                  const std::string& user_dict_path, const std::string& idf_path,
+                                  const std::string& stop_word_path) {
+  try {
+    check_jieba_files({dict_path, hmm_path, user_dict_path, idf_path, stop_word_path});
+  } catch (const DataFileOpenError& error) {
+    errno = error.error();
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, error.path().c_str());
+    throw py::error_already_set();
+  } catch (const DataFileFormatError& error) {
+    throw py::value_error(error.what());
+  }
+  return std::make_shared<Jieba>(dict_path, hmm_path,
+                                 user_dict_path.empty() ? kNoUserDictionary : user_dict_path,
+                                 idf_path, stop_word_path);
+}
+
+// Segments without the interpreter lock: the library only reads the facade, and the sentence is
+// our own copy.
+template <class Cut>
+Words segment(const Jieba& jieba, const std::string& sentence, Cut cut) {
+  Words result;
+  {
+    py::gil_scoped_release release;
+    cut(jieba, sentence, result.words);
+  }
+  return result;
+}
+
+Words cut(const Jieba& jieba, const std::string& sentence) {
+  return segment(jieba, sentence,
+                 [](const Jieba& j, const std::string& s, auto& words) { j.Cut(s, words, true); });
+}
+
+Words cut_for_search(const Jieba& jieba, const std::string& sentence) {
+  return segment(jieba, sentence, [](const Jieba& j, const std::string& s, auto& words) {
+    j.CutForSearch(s, words, true);
+  });
+}
+
+}  // namespace
+
+void register_jieba(py::module_& module) {
+  py::class_<Jieba, std::shared_ptr<Jieba>>(module, "Jieba")
+      .def(py::init(&make_jieba), py::arg("dict_path"), py::arg("hmm_path"),
+           py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
+      .def("cut", &cut, py::arg("sentence"))
+      .def("cut_for_search", &cut_for_search, py::arg("sentence"));
+}
+
+}  // namespace pytarntext

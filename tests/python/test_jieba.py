@@ -1,0 +1,160 @@
+import subprocess
+import sys
+import threading
+import time
+
+import pytest
+
+from pytarntext import Jieba
+
+SENTENCES = [
+    "我来到北京清华大学",
+    "小明硕士毕业于中国科学院计算所，后在日本京都大学深造",
+    "He said: 'hello world' 123 4.5%",
+    "emoji 😀 and 𠀀 and café\tand\nnew lines。",
+    " 　 ",
+    "，。，。",
+    "a",
+]
+
+
+def write(path, text):
+    path.write_text(text, encoding="utf-8")
+    return str(path)
+
+
+@pytest.fixture
+def tiny_paths(tmp_path, dict_dir):
+    """A dictionary of a few words over the real HMM model, and small IDF and stop-word files."""
+    return {
+        "dict_path": write(tmp_path / "dict.utf8", "甲乙丙丁 1000 n\n甲乙 1 n\n丙丁 1 n\n甲乙丙 1 n\n北京 10 ns\n"),
+        "hmm_path": str(dict_dir / "hmm_model.utf8"),
+        "user_dict_path": "",
+        "idf_path": write(tmp_path / "idf.utf8", "甲乙 2.5\n北京 1.5\n"),
+        "stop_word_path": write(tmp_path / "stop.utf8", "的\n"),
+    }
+
+
+@pytest.mark.parametrize("method", ["cut", "cut_for_search"])
+def test_empty_sentence_gives_no_words(jieba, method):
+    assert getattr(jieba, method)("") == []
+
+
+@pytest.mark.parametrize("sentence", SENTENCES)
+def test_cut_words_join_back_into_the_sentence(jieba, sentence):
+    words = jieba.cut(sentence)
+    assert "".join(words) == sentence
+    assert all(type(word) is str and word for word in words)
+
+
+@pytest.mark.parametrize("method", ["cut", "cut_for_search"])
+@pytest.mark.parametrize("separator", [" ", "\t", "\n", "，", "。"])
+def test_separators_are_words_of_their_own(jieba, method, separator):
+    words = getattr(jieba, method)(f"我们{separator}的{separator}{separator}北京")
+    assert words.count(separator) == 3
+    assert "的" in words  # a stop word is a word like any other
+
+
+def test_search_mode_adds_dictionary_subwords_before_each_long_word(jieba):
+    assert jieba.cut("我来到北京清华大学") == ["我", "来到", "北京", "清华大学"]
+    assert jieba.cut_for_search("我来到北京清华大学") == ["我", "来到", "北京", "清华", "华大", "大学", "清华大学"]
+    short = "我来到北京"
+    assert jieba.cut_for_search(short) == jieba.cut(short)
+
+
+def test_search_mode_subword_windows_in_order(tiny_paths):
+    jieba = Jieba(**tiny_paths)
+    assert jieba.cut("甲乙丙丁") == ["甲乙丙丁"]
+    assert jieba.cut_for_search("甲乙丙丁") == ["甲乙", "丙丁", "甲乙丙", "甲乙丙丁"]
+
+
+@pytest.mark.parametrize("joiner", ["|", ";"])
+def test_user_dictionaries_join_with_bar_or_semicolon(tmp_path, tiny_paths, joiner):
+    sentence = "戊己庚辛壬癸子丑"
+    assert Jieba(**tiny_paths).cut(sentence) != ["戊己庚辛", "壬癸子丑"]
+    first = write(tmp_path / "user1.utf8", "戊己庚辛\n")
+    second = write(tmp_path / "user2.utf8", "壬癸子丑 5 n\n\n")
+    with_users = Jieba(**{**tiny_paths, "user_dict_path": first + joiner + second})
+    assert with_users.cut(sentence) == ["戊己庚辛", "壬癸子丑"]
+
+
+def test_empty_user_dictionary_path_adds_no_word(jieba_paths, dict_dir, tmp_path):
+    # The library's own default user dictionary must not sneak in for an empty path.
+    default_words = [line.split()[0] for line in (dict_dir / "user.dict.utf8").read_text().splitlines() if line]
+    with_defaults = Jieba(**{**jieba_paths, "user_dict_path": str(dict_dir / "user.dict.utf8")})
+    without = Jieba(**jieba_paths)
+    differs = [word for word in default_words if without.cut(word) != with_defaults.cut(word)]
+    assert differs, "the default user dictionary should change some cut"
+
+
+def test_keyword_arguments_and_required_arguments(jieba_paths, jieba):
+    assert Jieba(**jieba_paths).cut(sentence="北京") == ["北京"]
+    assert jieba.cut_for_search(sentence="北京") == ["北京"]
+    partial = dict(jieba_paths)
+    del partial["stop_word_path"]
+    with pytest.raises(TypeError):
+        Jieba(**partial)
+    with pytest.raises(TypeError):
+        jieba.cut(text="北京")
+    with pytest.raises(TypeError):
+        jieba.cut(42)
+    with pytest.raises(TypeError):
+        jieba.cut("\ud800")
+
+
+def test_bytes_sentences(jieba):
+    sentence = "我来到北京清华大学"
+    assert jieba.cut(sentence.encode()) == jieba.cut(sentence)
+    assert jieba.cut_for_search(bytearray(sentence.encode())) == jieba.cut_for_search(sentence)
+    with pytest.raises(UnicodeDecodeError):
+        jieba.cut(b"ab\xc3\x28")  # the library takes \xc3\x28 as one character
+
+
+def test_undecodable_bytes_give_no_words_and_one_error_line(jieba_paths):
+    script = f"from pytarntext import Jieba\nprint(Jieba(**{jieba_paths!r}).cut(b'\\xff\\xfeabc'))"
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    assert run.stdout == "[]\n"
+    assert len(run.stderr.splitlines()) == 1 and " ERROR " in run.stderr
+
+
+def test_threads_sharing_one_segmenter_get_the_single_thread_words(jieba, novel_lines):
+    lines = novel_lines[:40]
+    expected = [(jieba.cut(line), jieba.cut_for_search(line)) for line in lines]
+    results, errors = {}, []
+
+    def work(index):
+        try:
+            order = lines if index % 2 else lines[::-1]
+            for line in order:
+                results.setdefault(index, {})[line] = (jieba.cut(line), jieba.cut_for_search(line))
+        except Exception as error:  # reported below, with the thread's index
+            errors.append((index, error))
+
+    threads = [threading.Thread(target=work, args=(index,)) for index in range(6)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert not errors
+    for index in range(6):
+        assert [results[index][line] for line in lines] == expected
+
+
+def test_other_threads_run_while_a_long_sentence_is_segmented(jieba, novel_lines):
+    sentence = "".join(novel_lines) * 3
+    ticks, done = [0], threading.Event()
+
+    def count():
+        while not done.is_set():
+            ticks[0] += 1
+            time.sleep(0.001)
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    start = time.perf_counter()
+    jieba.cut(sentence)
+    ticks_during, elapsed = ticks[0], time.perf_counter() - start
+    done.set()
+    counter.join()
+    assert elapsed > 0.05, "the sentence should take a while to segment"
+    assert ticks_during >= 10

@@ -5,46 +5,15 @@
 #include <cerrno>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "cppjieba/Jieba.hpp"
 #include "data_files.h"
+#include "word_casters.h"
 
 namespace pytarntext {
 
 namespace py = pybind11;
 
-// The words of a sentence, on their way to a Python list of str.
-struct Words {
-  std::vector<cppjieba::Word> words;
-};
-
-}  // namespace pytarntext
-
-namespace pybind11::detail {
-
-template <>
-struct type_caster<pytarntext::Words> {
-  PYBIND11_TYPE_CASTER(pytarntext::Words, const_name("list[str]"));
-
-  static handle cast(const pytarntext::Words& result, return_value_policy, handle) {
-    const std::vector<cppjieba::Word>& words = result.words;
-    object list = reinterpret_steal<object>(PyList_New(static_cast<Py_ssize_t>(words.size())));
-    if (!list) pybind11_fail("Could not allocate list object!");
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      const std::string& word = words[i].word;
-      PyObject* text =
-          PyUnicode_DecodeUTF8(word.data(), static_cast<Py_ssize_t>(word.size()), "strict");
-      if (text == nullptr) throw error_already_set();
-      PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), text);
-    }
-    return list.release();
-  }
-};
-
-}  // namespace pybind11::detail
-
-namespace pytarntext {
 namespace {
 
 using cppjieba::Jieba;
@@ -72,24 +41,28 @@ std::shared_ptr<Jieba> make_jieba(const std::string& dict_path, const std::strin
 }
 
 // Segments without the interpreter lock: the library only reads the facade, and the sentence is
-// our own copy.
+// the call's own copy.
 template <class Cut>
-Words segment(const Jieba& jieba, const std::string& sentence, Cut cut) {
+Words segment(const Jieba& jieba, const Sentence& sentence, Cut cut) {
   Words result;
+  result.from_str = sentence.from_str;
   {
     py::gil_scoped_release release;
-    cut(jieba, sentence, result.words);
+    cut(jieba, sentence.bytes, result.words);
   }
   return result;
 }
 
-Words cut(const Jieba& jieba, const std::string& sentence) {
-  return segment(jieba, sentence,
-                 [](const Jieba& j, const std::string& s, auto& words) { j.Cut(s, words, true); });
+using WordList = std::vector<cppjieba::Word>;
+
+Words cut(const Jieba& jieba, const Sentence& sentence) {
+  return segment(jieba, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
+    j.Cut(s, words, true);
+  });
 }
 
-Words cut_for_search(const Jieba& jieba, const std::string& sentence) {
-  return segment(jieba, sentence, [](const Jieba& j, const std::string& s, auto& words) {
+Words cut_for_search(const Jieba& jieba, const Sentence& sentence) {
+  return segment(jieba, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
     j.CutForSearch(s, words, true);
   });
 }

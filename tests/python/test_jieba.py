@@ -44,7 +44,9 @@ def test_empty_sentence_gives_no_words(jieba, method):
 def test_cut_words_join_back_into_the_sentence(jieba, sentence):
     words = jieba.cut(sentence)
     assert "".join(words) == sentence
-    assert all(type(word) is str and word for word in words)
+    for word in words:  # each built as the interpreter would build it: same value, same hash
+        decoded = word.encode().decode()
+        assert type(word) is str and word and word == decoded and hash(word) == hash(decoded)
 
 
 @pytest.mark.parametrize("method", ["cut", "cut_for_search"])

@@ -1,0 +1,160 @@
+"""The segmenter side by side with a plain C++ loop, with two threads, and with the jieba package.
+
+    python bench/bench_jieba.py [--passes 10] [--jieba-passes 1]
+
+Uses the lines of the novel in cppjieba's test data (the non-empty ones) and the dictionaries of
+the same fetch; builds the C++ loop (bench/jieba_cut_loop.cpp) with g++ on first use. The jieba
+package is compared only when it is installed (pip install jieba).
+"""
+
+import argparse
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+from pytarntext import Jieba
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+CPPJIEBA = pathlib.Path(
+    os.environ.get("PYTARNTEXT_CPPJIEBA_DIR") or ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
+)
+DICT = CPPJIEBA / "dict"
+
+
+def paths():
+    return dict(
+        dict_path=str(DICT / "jieba.dict.utf8"),
+        hmm_path=str(DICT / "hmm_model.utf8"),
+        user_dict_path="",
+        idf_path=str(DICT / "idf.utf8"),
+        stop_word_path=str(DICT / "stop_words.utf8"),
+    )
+
+
+def cut_loop_binary():
+    binary = ROOT / "build/bench/jieba_cut_loop"
+    source = ROOT / "bench/jieba_cut_loop.cpp"
+    if not binary.exists() or binary.stat().st_mtime < source.stat().st_mtime:
+        binary.parent.mkdir(parents=True, exist_ok=True)
+        include = [f"-I{CPPJIEBA / 'include'}", f"-I{CPPJIEBA / 'deps/limonp/include'}"]
+        # The flags of the module's own Release build.
+        command = ["g++", "-std=c++20", "-O3", "-DNDEBUG", "-ffp-contract=off", *include, str(source)]
+        subprocess.run([*command, "-o", str(binary)], check=True)
+    return binary
+
+
+def native_loop(lines_file, passes, mode):
+    out = subprocess.run(
+        [str(cut_loop_binary()), str(DICT), lines_file, str(passes), mode],
+        check=True, capture_output=True, text=True,
+    ).stdout.split()
+    return float(out[0]), int(out[1])
+
+
+def python_loop(method, lines, passes):
+    start = time.perf_counter()
+    words = 0
+    for _ in range(passes):
+        for line in lines:
+            words += len(method(line))
+    return time.perf_counter() - start, words
+
+
+def threaded(method, lines, passes, threads):
+    """Seconds for `threads` threads sharing one object to do `passes` passes between them."""
+    share = [passes // threads + (i < passes % threads) for i in range(threads)]
+    workers = [threading.Thread(target=python_loop, args=(method, lines, n)) for n in share]
+    start = time.perf_counter()
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    return time.perf_counter() - start
+
+
+def construction_child():
+    """In a fresh process: construction time and resident memory of one object."""
+
+    def resident():
+        with open("/proc/self/statm") as statm:
+            return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+    before = resident()
+    start = time.perf_counter()
+    segmenter = Jieba(**paths())
+    elapsed = time.perf_counter() - start
+    print(elapsed, resident() - before)
+    del segmenter
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--passes", type=int, default=10)
+    parser.add_argument("--jieba-passes", type=int, default=1)
+    parser.add_argument("--construction-child", action="store_true")
+    args = parser.parse_args()
+    if args.construction_child:
+        construction_child()
+        return
+
+    text = (CPPJIEBA / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
+    lines = [line for line in text.splitlines() if line.strip()]
+    segmenter = Jieba(**paths())
+    with tempfile.NamedTemporaryFile("w", encoding="utf-8", suffix=".txt", delete=False) as file:
+        file.write("\n".join(lines) + "\n")
+    sentences = len(lines) * args.passes
+    print(f"{len(lines)} lines, {sum(map(len, lines)):,} characters, {args.passes} passes")
+
+    for name, mode, method in [
+        ("cut", "cut", segmenter.cut),
+        ("cut_for_search", "search", segmenter.cut_for_search),
+    ]:
+        # Alternate the two, best of five each, so that both see the same machine.
+        native, python = [], []
+        for _ in range(5):
+            seconds, native_words = native_loop(file.name, args.passes, mode)
+            native.append(seconds)
+            seconds, python_words = python_loop(method, lines, args.passes)
+            python.append(seconds)
+        assert native_words == python_words, (native_words, python_words)
+        print(
+            f"{name:<15} C++ loop {sentences / min(native):>8,.0f} lines/s, from Python"
+            f" {sentences / min(python):>8,.0f} lines/s: {min(native) / min(python):.3f}x"
+            f" ({python_words:,} words)"
+        )
+
+    one = min(threaded(segmenter.cut, lines, args.passes, 1) for _ in range(3))
+    two = min(threaded(segmenter.cut, lines, args.passes, 2) for _ in range(3))
+    print(f"two threads on one object: {one / two:.2f}x the throughput of one ({os.cpu_count()} cores)")
+
+    try:
+        import jieba
+    except ImportError:
+        print("jieba package not installed: pip install jieba, to compare with it")
+    else:
+        jieba.setLogLevel(60)
+        jieba.initialize()
+        start = time.perf_counter()
+        for _ in range(args.jieba_passes):
+            theirs = [jieba.lcut(line, HMM=True) for line in lines]
+        jieba_rate = len(lines) * args.jieba_passes / (time.perf_counter() - start)
+        ours_rate = sentences / min(python)
+        same = sum(ours == mine for ours, mine in zip(theirs, map(segmenter.cut, lines)))
+        print(
+            f"jieba package    {jieba_rate:>8,.1f} lines/s; pytarntext cut {ours_rate / jieba_rate:.1f}x"
+            f" that; same words on {same} of {len(lines)} lines ({same / len(lines):.0%})"
+        )
+
+    out = subprocess.run(
+        [sys.executable, __file__, "--construction-child"], check=True, capture_output=True, text=True
+    ).stdout.split()
+    print(f"construction {float(out[0]):.2f}s, resident memory of one object {int(out[1]) / 2**20:.0f} MiB")
+    os.unlink(file.name)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The C++ tests and the whole Python suite against a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer; any report fails the run. Needs pybind11 (pip) and libgtest-dev.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build/sanitize
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPYTARNTEXT_SANITIZE=ON \
+  -DPYTARNTEXT_BUILD_TESTS=ON -Dpybind11_DIR="$(python3 -m pybind11 --cmakedir)" \
+  -DPython_EXECUTABLE="$(command -v python3)"
+cmake --build "$build" --parallel 2
+ctest --test-dir "$build" --output-on-failure --no-tests=error
+
+# The interpreter is not built with the sanitizers: preload their runtime, let Python allocate with
+# malloc so that our writes into its objects are checked, and leave leak checking to the C++ tests
+# (the interpreter keeps much of its memory until exit by design).
+export LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)"
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export PYTHONMALLOC=malloc
+export PYTHONPATH="$PWD/$build"
+cd tests/python && python3 -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider .

@@ -5,7 +5,7 @@ import tempfile
 
 from pytarntext import BM25
 
-corpus = [
+corpus: list[list[str]] = [
     "the quick brown fox jumps over the lazy dog".split(),
     "a fast brown fox leaps over sleeping dogs".split(),
     "lexical search ranks documents by shared keywords".split(),
@@ -23,9 +23,15 @@ model = BM25()
 with open(path, encoding="utf-8") as file:
     model.load(file.read())
 
-vectors = [model.encode_document(document) for document in corpus]
+vectors: list[dict[str, float]] = [model.encode_document(document) for document in corpus]
+
+
+def score(query: dict[str, float], vector: dict[str, float]) -> float:
+    return sum(weight * vector.get(token, 0.0) for token, weight in query.items())
+
+
 for query in ["brown fox", "keyword search", "lazy dog"]:
     weights = model.encode_query(query.split())
-    scores = [sum(w * vector.get(token, 0.0) for token, w in weights.items()) for vector in vectors]
+    scores = [score(weights, vector) for vector in vectors]
     best = max(range(len(corpus)), key=scores.__getitem__)
     print(f"{query!r}: document {best} ({scores[best]:.4f}): {' '.join(corpus[best])}")

@@ -14,6 +14,13 @@ import time
 
 from pytarntext import BM25, Jieba
 
+try:
+    from tqdm import tqdm
+except ImportError:  # progress bars are a nicety: pip install tqdm
+
+    def tqdm(iterable, **_):
+        return iterable
+
 QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长", "赵辛楣", "结婚 离婚 围城"]
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 CPPJIEBA = pathlib.Path(
@@ -48,7 +55,9 @@ jieba = timed("load the segmenter", lambda: Jieba(
 # One document per non-empty paragraph of the novel.
 text = (CPPJIEBA / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
 paragraphs = [line.strip() for line in text.splitlines() if line.strip()]
-documents = timed("segment", lambda: [keywords(jieba.cut_for_search(p)) for p in paragraphs])
+documents = timed("segment", lambda: [
+    keywords(jieba.cut_for_search(p)) for p in tqdm(paragraphs, desc="segment", unit="paragraph", disable=None)
+])
 documents = [(paragraph, words) for paragraph, words in zip(paragraphs, documents) if words]
 
 

@@ -12,10 +12,10 @@ import math
 import random
 import subprocess
 import sys
-import time
 from collections import Counter
 
 from pytarntext import BM25
+from timing import best_times
 
 
 class PythonBM25:
@@ -72,17 +72,6 @@ def zipf_corpus(documents, vocabulary, seed=7):
         corpus.append(document)
     return corpus
 
-
-def best_times(native, python, repeat):
-    """Best of `repeat` runs each, taken in turns so that both see the same machine."""
-    best = [math.inf, math.inf]
-    for _ in range(repeat):
-        for index, function in enumerate((native, python)):
-            gc.collect()
-            start = time.perf_counter()
-            function()
-            best[index] = min(best[index], time.perf_counter() - start)
-    return best
 
 
 def report(name, unit, amount, times):

@@ -15,9 +15,9 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 
 from pytarntext import BM25
+from timing import best_times
 
 
 def trained(tokens):
@@ -36,16 +36,6 @@ def python_statistics(tokens):
         "_k1": 1.2,
     }
 
-
-def best_times(native, python, repeat):
-    best = [float("inf"), float("inf")]
-    for _ in range(repeat):
-        for index, function in enumerate((native, python)):
-            gc.collect()
-            start = time.perf_counter()
-            function()
-            best[index] = min(best[index], time.perf_counter() - start)
-    return best
 
 
 def status(field):

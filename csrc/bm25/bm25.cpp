@@ -41,10 +41,7 @@ inline std::string_view decimal_key(std::int64_t token, char* buffer) {
   return {buffer, static_cast<std::size_t>(end - buffer)};
 }
 
-// The first eight bytes, big-endian and zero-padded: most comparisons end on this one integer.
-inline std::uint64_t order_key(std::string_view token) {
-  return __builtin_bswap64(load_short(token.data(), std::min<std::size_t>(token.size(), 8)));
-}
+inline std::uint64_t order_key(std::string_view token) { return byte_order_prefix(token); }
 
 inline std::uint64_t order_key(std::int64_t token) {
   return static_cast<std::uint64_t>(token) ^ (std::uint64_t{1} << 63);

@@ -37,6 +37,13 @@ inline std::uint64_t load_short(const char* bytes, std::size_t size) {
   return byte(0) | (byte(size / 2) << (8 * (size / 2))) | (byte(size - 1) << (8 * (size - 1)));
 }
 
+// The first eight bytes, big-endian and zero-padded: ordering by this integer orders keys by their
+// unsigned bytes, up to ties (a shared eight-byte prefix, or trailing NUL bytes) that a full
+// comparison breaks. Most comparisons of a sort end on it.
+inline std::uint64_t byte_order_prefix(std::string_view key) {
+  return __builtin_bswap64(load_short(key.data(), key.size() < 8 ? key.size() : 8));
+}
+
 // Byte equality, with short tokens compared as one word.
 inline bool same_token(std::string_view left, std::string_view right) {
   if (left.size() != right.size()) return false;

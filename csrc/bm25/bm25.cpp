@@ -20,13 +20,9 @@ struct Distinct {
   std::size_t position;  // first occurrence in the input
   std::uint64_t hash;
   std::int64_t count;
-  std::uint64_t order;  // order_key(token), taken while the token's bytes are in cache
 };
 
 inline std::uint64_t local_hash(std::string_view token) { return hash_token(token); }
-
-inline bool same(std::string_view left, std::string_view right) { return same_token(left, right); }
-inline bool same(std::int64_t left, std::int64_t right) { return left == right; }
 
 inline std::uint64_t local_hash(std::int64_t token) {
   // splitmix64's finaliser: ids that differ only in high bits still spread over the table.
@@ -35,6 +31,9 @@ inline std::uint64_t local_hash(std::int64_t token) {
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
   return x ^ (x >> 31);
 }
+
+inline bool same(std::string_view left, std::string_view right) { return same_token(left, right); }
+inline bool same(std::int64_t left, std::int64_t right) { return left == right; }
 
 inline std::string_view decimal_key(std::int64_t token, char* buffer) {
   const auto end = std::to_chars(buffer, buffer + kDecimalCapacity, token).ptr;
@@ -73,7 +72,7 @@ std::vector<Distinct<Token>> count_distinct(std::span<const Token> tokens) {
     for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
       std::size_t& slot = slots[index];
       if (slot == 0) {
-        distinct.push_back({token, position, hash, 1, order_key(token)});
+        distinct.push_back({token, position, hash, 1});
         slot = distinct.size();
         break;
       }
@@ -95,7 +94,7 @@ std::vector<std::size_t> token_order(const std::vector<Distinct<Token>>& distinc
     std::size_t index;
   };
   std::vector<Record> records(distinct.size());
-  for (std::size_t i = 0; i < distinct.size(); ++i) records[i] = {distinct[i].order, i};
+  for (std::size_t i = 0; i < distinct.size(); ++i) records[i] = {order_key(distinct[i].token), i};
   std::sort(records.begin(), records.end(), [&](const Record& left, const Record& right) {
     if (left.order != right.order) return left.order < right.order;
     return distinct[left.index].token < distinct[right.index].token;

@@ -8,9 +8,50 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace pytarntext {
 namespace {
+
+// cppjieba's splitting: a field per separator, the last one dropped when empty.
+std::vector<std::string_view> split_fields(std::string_view text, std::string_view separators) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find_first_of(separators, start);
+    if (end == std::string_view::npos) {
+      fields.push_back(text.substr(start));
+      break;
+    }
+    fields.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
+// The number of characters cppjieba's UTF-8 decoder finds in `text`, or -1 where it gives up.
+long count_runes(std::string_view text) {
+  long runes = 0;
+  for (std::size_t at = 0; at < text.size(); ++runes) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t left = text.size() - at;
+    std::size_t length = 0;
+    if (lead < 0x80) {
+      length = 1;
+    } else if (lead <= 0xDF && left > 1) {
+      length = 2;
+    } else if (lead <= 0xEF && left > 2) {
+      length = 3;
+    } else if (lead <= 0xF7 && left > 3) {
+      length = 4;
+    } else {
+      return -1;
+    }
+    at += length;
+  }
+  return runes;
+}
 
 // The whole file, refused unless it is a regular file this process can read.
 std::string read_data_file(const std::string& path) {
@@ -155,54 +196,12 @@ void check_stop_words(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string_view> split_fields(std::string_view text, std::string_view separators) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find_first_of(separators, start);
-    if (end == std::string_view::npos) {
-      fields.push_back(text.substr(start));
-      break;
-    }
-    fields.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return fields;
-}
-
-std::vector<std::string> split_user_dict_paths(const std::string& user_dict_path) {
-  std::vector<std::string> names;
-  for (const std::string_view name : split_fields(user_dict_path, "|;")) names.emplace_back(name);
-  return names;
-}
-
-long count_runes(std::string_view text) {
-  long runes = 0;
-  for (std::size_t at = 0; at < text.size(); ++runes) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t left = text.size() - at;
-    std::size_t length = 0;
-    if (lead < 0x80) {
-      length = 1;
-    } else if (lead <= 0xDF && left > 1) {
-      length = 2;
-    } else if (lead <= 0xEF && left > 2) {
-      length = 3;
-    } else if (lead <= 0xF7 && left > 3) {
-      length = 4;
-    } else {
-      return -1;
-    }
-    at += length;
-  }
-  return runes;
-}
-
 void check_jieba_files(const JiebaPaths& paths) {
   check_main_dictionary(paths.dict_path);
   if (!paths.user_dict_path.empty()) {
-    for (const std::string& name : split_user_dict_paths(paths.user_dict_path)) {
-      check_user_dictionary(name);
+    // Split exactly as the library splits them: "a||b" names an empty path.
+    for (const std::string_view name : split_fields(paths.user_dict_path, "|;")) {
+      check_user_dictionary(std::string(name));
     }
   }
   check_hmm_model(paths.hmm_path);

@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace pytarntext {
 
@@ -41,14 +39,5 @@ struct JiebaPaths {
 // dictionary lines that do not split as it expects, frequencies that are not positive, a short
 // or malformed HMM model, an IDF table without a positive average, an empty stop-word list.
 void check_jieba_files(const JiebaPaths& paths);
-
-// The names in a user_dict_path, split exactly as the library splits them.
-std::vector<std::string> split_user_dict_paths(const std::string& user_dict_path);
-
-// cppjieba's splitting: a field per separator, the last one dropped when empty.
-std::vector<std::string_view> split_fields(std::string_view text, std::string_view separators);
-
-// The number of characters cppjieba's UTF-8 decoder finds in `text`, or -1 where it gives up.
-long count_runes(std::string_view text);
 
 }  // namespace pytarntext

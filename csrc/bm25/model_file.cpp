@@ -125,7 +125,7 @@ std::optional<std::string> follow_links(std::string path) {
   }
 }
 
-// Names that do not grow with the target's: a fixed prefix and 16 hex digits, always 29 bytes.
+// Names that do not grow with the target's: a fixed prefix and 16 hex digits, always 33 bytes.
 class TemporaryNames {
  public:
   TemporaryNames() : _state(seed()) {}

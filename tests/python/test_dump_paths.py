@@ -2,7 +2,9 @@
 would, refuses exactly where that would fail, and never leaves a temporary file behind."""
 
 import os
+import resource
 import shutil
+import signal
 import stat
 import tempfile
 
@@ -59,10 +61,8 @@ ROUTES = {
 }
 
 
-@as_root
-@pytest.mark.parametrize("case", ROUTES, ids=list(ROUTES))
-def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected, case):
-    dir_owner, dir_mode, file_owner, file_mode, dumper, outcome = ROUTES[case]
+def lay_out(shared_dir, dir_owner, dir_mode, file_owner, file_mode):
+    """A directory and, unless file_owner is None, a previous model file in it; returns its path."""
     directory = os.path.join(shared_dir, "d")
     os.mkdir(directory)
     os.chown(directory, dir_owner, dir_owner)
@@ -73,7 +73,16 @@ def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected,
             previous.write("previous")
         os.chown(target, file_owner, file_owner)
         os.chmod(target, file_mode)
-        before = os.stat(target)
+    return target
+
+
+@as_root
+@pytest.mark.parametrize("case", ROUTES, ids=list(ROUTES))
+def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected, case):
+    dir_owner, dir_mode, file_owner, file_mode, dumper, outcome = ROUTES[case]
+    target = lay_out(shared_dir, dir_owner, dir_mode, file_owner, file_mode)
+    directory = os.path.dirname(target)
+    before = os.stat(target) if file_owner is not None else None
 
     def act():
         os.umask(0o022)
@@ -82,8 +91,8 @@ def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected,
     result = in_child(act, user=None if dumper == ROOT else dumper)
     assert result == (UNABLE if outcome == "refused" else "ok")
     if outcome == "refused":
-        assert os.listdir(directory) == ([] if file_owner is None else ["model.json"])
-        if file_owner is not None:
+        assert os.listdir(directory) == ([] if before is None else ["model.json"])
+        if before is not None:
             assert open(target).read() == "previous"
         return
     assert os.listdir(directory) == ["model.json"]
@@ -94,6 +103,19 @@ def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected,
         return
     assert (after.st_uid, after.st_gid, after.st_mode) == (before.st_uid, before.st_gid, before.st_mode)
     assert (after.st_ino == before.st_ino) == (outcome == "in place")
+
+
+@as_root
+def test_a_failed_write_in_place_is_reported(shared_dir, in_child):
+    target = lay_out(shared_dir, ROOT, 0o755, ROOT, 0o666)
+
+    def act():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (16, 16))
+        return dump(target)
+
+    assert in_child(act, user=NOBODY) == "RuntimeError: Failed to dump: File too large"
+    assert os.listdir(os.path.dirname(target)) == ["model.json"]
 
 
 @pytest.mark.parametrize("length", [200, 255])

@@ -175,6 +175,7 @@ bool refuses_route(int error) {
     case EINVAL:
     case EOPNOTSUPP:
     case ENAMETOOLONG:
+    case ENOSYS:
       return true;
     default:
       return false;
@@ -196,18 +197,27 @@ void write_in_place(Descriptor& target, const struct stat& status, std::string_v
   if (error != 0) fail_dump(error);
 }
 
-// The replacement takes the old file's owner, group and mode before it holds a byte. Only root
-// may give a file away (EPERM; EINVAL for an id this namespace cannot map); others keep what they
-// may, the group if it is theirs. chown can clear the set-id bits, so the mode comes last.
+// Failures of chown and chmod that mean "not here": only root may give a file away, a user
+// namespace cannot map every id, and some filesystems fix owners and modes by mount options.
+bool not_permitted_here(int error) {
+  return error == EPERM || error == EINVAL || error == EOPNOTSUPP;
+}
+
+// The replacement takes the old file's owner, group and mode before it holds a byte, as far as it
+// may; a group it cannot keep gets no more than others had, so the old group's access goes to no
+// one else. chown can clear the set-id bits, so the mode comes last.
 int take_attributes(int fd, const struct stat& old) {
+  mode_t mode = old.st_mode & 07777;
   if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    if (errno != EPERM && errno != EINVAL) return errno;
-    if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0 && errno != EPERM &&
-        errno != EINVAL) {
-      return errno;
+    if (!not_permitted_here(errno)) return errno;
+    if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+      if (!not_permitted_here(errno)) return errno;
+      const mode_t group_like_others = mode & S_IRWXG & ((mode & S_IRWXO) << 3);
+      mode = (mode & ~S_IRWXG) | group_like_others;
     }
   }
-  return ::fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
+  if (::fchmod(fd, mode) != 0 && !not_permitted_here(errno)) return errno;
+  return 0;
 }
 
 // Writes `content` to `name` in `directory` through a temporary file that is renamed over it once

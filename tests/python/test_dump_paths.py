@@ -49,15 +49,18 @@ def shared_dir():
     shutil.rmtree(parent)
 
 
-# directory owner and mode, the file's owner and mode (None: no file), who dumps, what happens
+# directory owner and mode, the file's owner and mode (None: no file), who dumps, what happens, and
+# the file's owner, group and mode after it (None: as before)
 ROUTES = {
-    "read-only directory, writable file: written in place": (ROOT, 0o755, ROOT, 0o666, NOBODY, "in place"),
-    "sticky directory, another user's file: written in place": (ROOT, 0o1777, OTHER, 0o666, NOBODY, "in place"),
-    "own private file: replaced, mode kept": (NOBODY, 0o700, NOBODY, 0o600, NOBODY, "replaced"),
-    "root over a user's file: owner, group and mode kept": (ROOT, 0o755, NOBODY, 0o640, ROOT, "replaced"),
-    "read-only file: refused": (ROOT, 0o1777, ROOT, 0o644, NOBODY, "refused"),
-    "read-only directory, new file: refused": (ROOT, 0o755, None, None, NOBODY, "refused"),
-    "sticky directory, new file: created": (ROOT, 0o1777, None, None, NOBODY, "created"),
+    "read-only directory, writable file: written in place": (ROOT, 0o755, ROOT, 0o666, NOBODY, "in place", None),
+    "sticky directory, another user's file: written in place": (ROOT, 0o1777, OTHER, 0o666, NOBODY, "in place", None),
+    "own private file: replaced, mode kept": (NOBODY, 0o700, NOBODY, 0o600, NOBODY, "replaced", None),
+    "root over a user's file: owner, group and mode kept": (ROOT, 0o755, NOBODY, 0o640, ROOT, "replaced", None),
+    "another user's file: replaced, its group's access not passed on": (
+        ROOT, 0o777, OTHER, 0o672, NOBODY, "replaced", (NOBODY, NOBODY, 0o622)),
+    "read-only file: refused": (ROOT, 0o1777, ROOT, 0o644, NOBODY, "refused", None),
+    "read-only directory, new file: refused": (ROOT, 0o755, None, None, NOBODY, "refused", None),
+    "sticky directory, new file: created": (ROOT, 0o1777, None, None, NOBODY, "created", (NOBODY, NOBODY, 0o644)),
 }
 
 
@@ -79,7 +82,7 @@ def lay_out(shared_dir, dir_owner, dir_mode, file_owner, file_mode):
 @as_root
 @pytest.mark.parametrize("case", ROUTES, ids=list(ROUTES))
 def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected, case):
-    dir_owner, dir_mode, file_owner, file_mode, dumper, outcome = ROUTES[case]
+    dir_owner, dir_mode, file_owner, file_mode, dumper, outcome, attributes = ROUTES[case]
     target = lay_out(shared_dir, dir_owner, dir_mode, file_owner, file_mode)
     directory = os.path.dirname(target)
     before = os.stat(target) if file_owner is not None else None
@@ -98,11 +101,11 @@ def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected,
     assert os.listdir(directory) == ["model.json"]
     assert open(target).read() == expected
     after = os.stat(target)
-    if outcome == "created":
-        assert (after.st_uid, after.st_gid, stat.S_IMODE(after.st_mode)) == (NOBODY, NOBODY, 0o644)
-        return
-    assert (after.st_uid, after.st_gid, after.st_mode) == (before.st_uid, before.st_gid, before.st_mode)
-    assert (after.st_ino == before.st_ino) == (outcome == "in place")
+    if attributes is None:
+        attributes = (before.st_uid, before.st_gid, stat.S_IMODE(before.st_mode))
+    assert (after.st_uid, after.st_gid, stat.S_IMODE(after.st_mode)) == attributes
+    if before is not None:
+        assert (after.st_ino == before.st_ino) == (outcome == "in place")
 
 
 @as_root

@@ -164,8 +164,8 @@ LINKS = {
 
 @pytest.mark.parametrize("case", LINKS, ids=list(LINKS))
 def test_links_are_followed_to_the_file_they_name(tmp_path, expected, case):
-    lay_out, written = LINKS[case]
-    path = lay_out(tmp_path)
+    build, written = LINKS[case]
+    path = build(tmp_path)
     links = {p: os.readlink(p) for p in tmp_path.rglob("*") if p.is_symlink()}
     assert dump(str(path)) == ("ok" if written else UNABLE)
     assert {p: os.readlink(p) for p in tmp_path.rglob("*") if p.is_symlink()} == links

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,6 +153,17 @@ bool is_emission_line(std::string_view line) {
   return true;
 }
 
+// Opened with std::ifstream, as the library opens user dictionaries.
+void check_no_user_dictionary() {
+  errno = 0;
+  std::ifstream stream(kNoUserDictionary);
+  if (!stream.is_open()) throw DataFileOpenError(errno != 0 ? errno : EACCES, kNoUserDictionary);
+  std::string line;
+  if (std::getline(stream, line)) {
+    fail(kNoUserDictionary, "reads as lines of words, so it cannot stand for no user dictionary");
+  }
+}
+
 void check_hmm_model(const std::string& path) {
   // The start line, four transition lines, four emission lines; blank and "#" lines do not count.
   std::size_t seen = 0;
@@ -198,7 +210,9 @@ void check_stop_words(const std::string& path) {
 
 void check_jieba_files(const JiebaPaths& paths) {
   check_main_dictionary(paths.dict_path);
-  if (!paths.user_dict_path.empty()) {
+  if (paths.user_dict_path.empty()) {
+    check_no_user_dictionary();
+  } else {
     // Split exactly as the library splits them: "a||b" names an empty path.
     for (const std::string_view name : split_fields(paths.user_dict_path, "|;")) {
       check_user_dictionary(std::string(name));

@@ -18,10 +18,6 @@ namespace {
 
 using cppjieba::Jieba;
 
-// cppjieba replaces an empty path by a file inside its own source tree; an empty file is what the
-// caller's empty user_dict_path means: no user dictionary.
-constexpr const char* kNoUserDictionary = "/dev/null";
-
 // Checks the five files before the library reads them: it meets a bad file by ending the process.
 std::shared_ptr<Jieba> make_jieba(const std::string& dict_path, const std::string& hmm_path,
                                   const std::string& user_dict_path, const std::string& idf_path,

@@ -42,3 +42,42 @@ def jieba(jieba_paths):
 def novel_lines():
     text = (cppjieba_dir() / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
     return [line for line in text.splitlines() if line.strip()]
+
+
+NOBODY = 65534
+
+
+@pytest.fixture
+def in_child():
+    """Runs a function in a forked child, optionally chrooted and as another user, and returns the
+    text it returned or "<exception class>: <message>". The module is imported before the fork: a
+    user without access to root's site-packages could not import it."""
+
+    def run(action, user=None, new_root=None):
+        read, write = os.pipe()
+        pid = os.fork()
+        if pid == 0:
+            os.close(read)
+            text = ""
+            try:
+                if new_root is not None:
+                    os.chroot(new_root)
+                    os.chdir("/")
+                if user is not None:
+                    os.setgroups([])
+                    os.setgid(user)
+                    os.setuid(user)
+                text = str(action())
+            except BaseException as error:
+                text = f"{type(error).__name__}: {error}"
+            finally:
+                os.write(write, text.encode())
+                os._exit(0)
+        os.close(write)
+        with os.fdopen(read, "rb") as pipe:
+            text = pipe.read().decode()
+        _, status = os.waitpid(pid, 0)
+        assert status == 0, f"the child ended with status {status:#x}"
+        return text
+
+    return run

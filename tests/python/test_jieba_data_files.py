@@ -5,6 +5,7 @@ case runs in a subprocess, which must report a Python exception and exit normall
 """
 
 import os
+import shutil
 import subprocess
 import sys
 
@@ -156,3 +157,27 @@ def test_unreadable_file_raises_permission_error(tmp_path, jieba_paths):
     locked.chmod(0)
     with pytest.raises(PermissionError):
         Jieba(**{**jieba_paths, "stop_word_path": str(locked)})
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="chroot needs root")
+@pytest.mark.parametrize(
+    "root_mode, expected", [(0o755, "constructed"), (0o311, "PermissionError")], ids=["readable root", "unreadable root"]
+)
+def test_no_user_dictionary_needs_no_device_file(tmp_path, dict_dir, in_child, root_mode, expected):
+    """In a root without /dev the segmenter still builds; where what stands for "no user dictionary"
+    cannot be opened, the constructor raises instead of letting the library abort."""
+    from conftest import NOBODY
+    from pytarntext import Jieba
+
+    for name, text in [("dict", VALID_DICT), ("idf", VALID_IDF), ("stop", VALID_STOP)]:
+        (tmp_path / f"{name}.utf8").write_text(text, encoding="utf-8")
+    shutil.copy(dict_dir / "hmm_model.utf8", tmp_path / "hmm.utf8")
+    for path in tmp_path.iterdir():
+        path.chmod(0o644)
+    tmp_path.chmod(root_mode)
+
+    def construct():
+        Jieba("/dict.utf8", "/hmm.utf8", "", "/idf.utf8", "/stop.utf8")
+        return "constructed"
+
+    assert in_child(construct, user=NOBODY, new_root=str(tmp_path)).split(":")[0] == expected

@@ -1,0 +1,189 @@
+"""dump on every kind of path a user can give: it succeeds wherever opening the path for writing
+would, refuses exactly where that would fail, and never leaves a temporary file behind."""
+
+import os
+import resource
+import shutil
+import signal
+import stat
+import tempfile
+
+import pytest
+
+from conftest import NOBODY
+from pytarntext import BM25
+
+UNABLE = "RuntimeError: Failed to dump: Unable to open file"
+ROOT, OTHER = 0, 12345
+as_root = pytest.mark.skipif(os.geteuid() != 0, reason="needs root to act as other users")
+
+
+def model():
+    encoder = BM25()
+    encoder.train(["a", "b"])
+    return encoder
+
+
+@pytest.fixture(scope="module")
+def expected(tmp_path_factory):
+    """The text model() dumps to an ordinary new file."""
+    path = tmp_path_factory.mktemp("example") / "model.json"
+    model().dump(str(path))
+    return path.read_text()
+
+
+def dump(path):
+    try:
+        model().dump(path)
+    except RuntimeError as error:
+        return f"RuntimeError: {error}"
+    return "ok"
+
+
+@pytest.fixture
+def shared_dir():
+    """A directory that another user can reach: /tmp, not root's private pytest directory."""
+    parent = tempfile.mkdtemp(prefix="pytarntext-")
+    os.chmod(parent, 0o755)
+    yield parent
+    shutil.rmtree(parent)
+
+
+# directory owner and mode, the file's owner and mode (None: no file), who dumps, what happens, and
+# the file's owner, group and mode after it (None: as before)
+ROUTES = {
+    "read-only directory, writable file: written in place": (ROOT, 0o755, ROOT, 0o666, NOBODY, "in place", None),
+    "sticky directory, another user's file: written in place": (ROOT, 0o1777, OTHER, 0o666, NOBODY, "in place", None),
+    "own private file: replaced, mode kept": (NOBODY, 0o700, NOBODY, 0o600, NOBODY, "replaced", None),
+    "root over a user's file: owner, group and mode kept": (ROOT, 0o755, NOBODY, 0o640, ROOT, "replaced", None),
+    "another user's file: replaced, its group's access not passed on": (
+        ROOT, 0o777, OTHER, 0o672, NOBODY, "replaced", (NOBODY, NOBODY, 0o622)),
+    "read-only file: refused": (ROOT, 0o1777, ROOT, 0o644, NOBODY, "refused", None),
+    "read-only directory, new file: refused": (ROOT, 0o755, None, None, NOBODY, "refused", None),
+    "sticky directory, new file: created": (ROOT, 0o1777, None, None, NOBODY, "created", (NOBODY, NOBODY, 0o644)),
+}
+
+
+def lay_out(shared_dir, dir_owner, dir_mode, file_owner, file_mode):
+    """A directory and, unless file_owner is None, a previous model file in it; returns its path."""
+    directory = os.path.join(shared_dir, "d")
+    os.mkdir(directory)
+    os.chown(directory, dir_owner, dir_owner)
+    os.chmod(directory, dir_mode)
+    target = os.path.join(directory, "model.json")
+    if file_owner is not None:
+        with open(target, "w") as previous:
+            previous.write("previous")
+        os.chown(target, file_owner, file_owner)
+        os.chmod(target, file_mode)
+    return target
+
+
+@as_root
+@pytest.mark.parametrize("case", ROUTES, ids=list(ROUTES))
+def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected, case):
+    dir_owner, dir_mode, file_owner, file_mode, dumper, outcome, attributes = ROUTES[case]
+    target = lay_out(shared_dir, dir_owner, dir_mode, file_owner, file_mode)
+    directory = os.path.dirname(target)
+    before = os.stat(target) if file_owner is not None else None
+
+    def act():
+        os.umask(0o022)
+        return dump(target)
+
+    result = in_child(act, user=None if dumper == ROOT else dumper)
+    assert result == (UNABLE if outcome == "refused" else "ok")
+    if outcome == "refused":
+        assert os.listdir(directory) == ([] if before is None else ["model.json"])
+        if before is not None:
+            assert open(target).read() == "previous"
+        return
+    assert os.listdir(directory) == ["model.json"]
+    assert open(target).read() == expected
+    after = os.stat(target)
+    if attributes is None:
+        attributes = (before.st_uid, before.st_gid, stat.S_IMODE(before.st_mode))
+    assert (after.st_uid, after.st_gid, stat.S_IMODE(after.st_mode)) == attributes
+    if before is not None:
+        assert (after.st_ino == before.st_ino) == (outcome == "in place")
+
+
+@as_root
+def test_a_failed_write_in_place_is_reported(shared_dir, in_child):
+    target = lay_out(shared_dir, ROOT, 0o755, ROOT, 0o666)
+
+    def act():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (16, 16))
+        return dump(target)
+
+    assert in_child(act, user=NOBODY) == "RuntimeError: Failed to dump: File too large"
+    assert os.listdir(os.path.dirname(target)) == ["model.json"]
+
+
+@pytest.mark.parametrize("length", [200, 255])
+@pytest.mark.parametrize("existing", [False, True])
+def test_every_name_the_filesystem_takes_can_be_dumped(tmp_path, expected, length, existing):
+    target = tmp_path / ("n" * length)
+    if existing:
+        target.write_text("previous")
+    assert dump(str(target)) == "ok"
+    assert target.read_text() == expected
+    assert os.listdir(tmp_path) == [target.name]
+
+
+def test_empty_path_is_refused_and_creates_nothing(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    assert dump("") == UNABLE
+    assert os.listdir(tmp_path) == []
+
+
+def chain(tmp_path, hops, end):
+    """`hops` links, each naming the next by a relative path, the last naming `end`."""
+    for hop in range(hops):
+        os.symlink(f"link{hop + 1}" if hop + 1 < hops else end, tmp_path / f"link{hop}")
+    return tmp_path / "link0"
+
+
+def through_subdirectory(tmp_path):
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "sub/inner").symlink_to("../model.json")  # relative to the link's own directory
+    return chain(tmp_path, 1, "sub/inner")
+
+
+# how the links are laid out, and whether the file they name is written (else refused)
+LINKS = {
+    "dangling link: creates the file it names": (lambda p: chain(p, 1, "model.json"), True),
+    "relative links through a subdirectory": (through_subdirectory, True),
+    "forty links, as many as the kernel follows": (lambda p: chain(p, 40, "model.json"), True),
+    "forty-one links": (lambda p: chain(p, 41, "model.json"), False),
+    "a loop": (lambda p: chain(p, 3, "link0"), False),
+    "into a missing directory": (lambda p: chain(p, 1, "missing/model.json"), False),
+}
+
+
+@pytest.mark.parametrize("case", LINKS, ids=list(LINKS))
+def test_links_are_followed_to_the_file_they_name(tmp_path, expected, case):
+    build, written = LINKS[case]
+    path = build(tmp_path)
+    links = {p: os.readlink(p) for p in tmp_path.rglob("*") if p.is_symlink()}
+    assert dump(str(path)) == ("ok" if written else UNABLE)
+    assert {p: os.readlink(p) for p in tmp_path.rglob("*") if p.is_symlink()} == links
+    regular = [p.name for p in tmp_path.rglob("*") if not p.is_symlink() and p.is_file()]
+    assert regular == (["model.json"] if written else [])
+    if written:
+        assert (tmp_path / "model.json").read_text() == expected
+
+
+def test_descriptor_links_write_the_open_file(tmp_path, expected):
+    read, write = os.pipe()
+    with os.fdopen(read, "rb") as pipe, os.fdopen(write, "wb") as sink:
+        assert dump(f"/proc/self/fd/{sink.fileno()}") == "ok"
+        sink.close()
+        assert pipe.read().decode() == expected
+    with open(tmp_path / "held.json", "w") as held:
+        held.write("previous, longer than the model" * 10)
+        held.flush()
+        assert dump(f"/dev/fd/{held.fileno()}") == "ok"
+        assert os.fstat(held.fileno()).st_ino == os.stat(tmp_path / "held.json").st_ino
+    assert (tmp_path / "held.json").read_text() == expected

@@ -62,10 +62,12 @@ py::object path_object(const std::string& path) {
 }
 
 std::string path_string(py::handle path) {
-  if (!PyUnicode_Check(path.ptr()) && !PyBytes_Check(path.ptr())) {
-    throw py::type_error("Jieba state paths must be str or bytes");
-  }
-  return path.cast<std::string>();
+  if (PyBytes_Check(path.ptr())) return std::string(py::reinterpret_borrow<py::bytes>(path));
+  if (!PyUnicode_Check(path.ptr())) throw py::type_error("Jieba state paths must be str or bytes");
+  Py_ssize_t size = 0;
+  const char* bytes = PyUnicode_AsUTF8AndSize(path.ptr(), &size);
+  if (bytes == nullptr) throw py::error_already_set();  // UnicodeEncodeError: a lone surrogate
+  return {bytes, static_cast<std::size_t>(size)};
 }
 
 // (version, dict_path, hmm_path, user_dict_path, idf_path, stop_word_path)

@@ -177,6 +177,7 @@ def test_unpickling_reads_the_files_again_and_copies_do_not(tiny_paths):
         ((1, "a", "b", "c", "d"), TypeError),
         (("1", "a", "b", "c", "d", "e"), TypeError),
         ((1, "a", "b", 3, "d", "e"), TypeError),
+        ((1, "a", "b", "\ud800", "d", "e"), UnicodeEncodeError),
         ((2, "a", "b", "c", "d", "e"), ValueError),
     ],
 )

@@ -1,6 +1,7 @@
 #include "bm25.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -177,6 +178,65 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
   ++_doc_count;
   _doc_length_total = length_total;
   _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
+}
+
+namespace {
+
+// a + b for counts that a loaded model may have made negative: throws when the sum leaves the
+// type's range, with train's message for the top and its mirror for the bottom.
+template <class Int>
+Int checked_sum(Int a, Int b, const char* what) {
+  Int sum;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  const bool high = b > 0;
+  throw std::runtime_error(
+      std::string(what) + (high ? " would exceed " : " would fall below ") +
+      std::to_string(high ? std::numeric_limits<Int>::max() : std::numeric_limits<Int>::min()));
+}
+
+// Equal, or the same bits (two NaNs): merging encoders of one configuration never fails.
+bool same_parameter(double left, double right) {
+  return left == right || std::bit_cast<std::uint64_t>(left) == std::bit_cast<std::uint64_t>(right);
+}
+
+}  // namespace
+
+void BM25::merge(const BM25& other) {
+  if (&other == this) {
+    const BM25 copy = other;  // the table below is changed while the other's is read
+    return merge(copy);
+  }
+  if (!same_parameter(_b, other._b) || !same_parameter(_k1, other._k1)) {
+    throw std::invalid_argument("BM25 merge needs equal b and k1");
+  }
+  const std::int32_t doc_count = checked_sum(_doc_count, other._doc_count, "BM25 document count");
+  const std::int64_t length_total =
+      checked_sum(_doc_length_total, other._doc_length_total, "BM25 document length total");
+  // Every sum is checked, and room made, before the first count changes.
+  std::size_t new_keys = 0, new_key_bytes = 0;
+  other._doc_token_frequency.for_each([&](std::string_view key, std::int32_t count) {
+    if (const std::int32_t* present = _doc_token_frequency.find(key)) {
+      checked_sum(*present, count, "BM25 token frequency");
+    } else {
+      ++new_keys;
+      new_key_bytes += key.size();
+    }
+  });
+  _doc_token_frequency.reserve(new_keys, new_key_bytes);
+  other._doc_token_frequency.for_each([&](std::string_view key, std::int32_t count) {
+    const std::uint64_t hash = hash_token(key);
+    if (std::int32_t* present = _doc_token_frequency.find(key, hash)) {
+      *present += count;
+    } else {
+      _doc_token_frequency.insert_new(key, hash, count);
+    }
+  });
+  _doc_count = doc_count;
+  _doc_length_total = length_total;
+  // As train computes it; two untrained encoders stay untrained rather than dividing 0 by 0.
+  if (_doc_count != 0) {
+    _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
+  }
 }
 
 void BM25::check_initialized() const {

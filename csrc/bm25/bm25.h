@@ -44,6 +44,19 @@ class BM25 {
   // Writes the model file. The previous file at `path` stays whole until the new one is complete.
   void dump(const std::string& path) const;
 
+  // Adds another encoder's statistics to this one: counts and totals add and the average is
+  // recomputed as train computes it, so shards merged in any order equal the whole corpus. Throws
+  // std::invalid_argument when b or k1 differ, std::runtime_error when a count would leave its
+  // range; either way nothing changes. `other` may be this encoder.
+  void merge(const BM25& other);
+
+  // Every parameter and statistic, exactly, as a compact versioned binary (model_state.cpp): what
+  // a pickle carries. Equal encoders give equal bytes.
+  std::string state() const;
+  // The encoder that `state` holds. Throws std::invalid_argument for anything that state() could
+  // not have written.
+  static BM25 from_state(std::string_view state);
+
   std::map<std::string, double> encode_document(const std::vector<std::string>& tokens_vec) const;
   std::map<std::int64_t, double> encode_document(std::span<const std::int64_t> tokens_vec) const;
   std::map<std::string, double> encode_query(const std::vector<std::string>& tokens_vec) const;

@@ -3,11 +3,34 @@
 #include <memory>
 
 #include "bm25/bm25.h"
+#include "pickling.h"
 #include "token_casters.h"
 
 namespace pytarntext {
 
 using tarn::typing::text::BM25;
+
+namespace {
+
+py::object bm25_state(py::handle self) {
+  const std::string state = native_of<BM25>(self).state();
+  return with_instance_dict(self, py::bytes(state));
+}
+
+// Fills an instance that cls.__new__ made. pybind11 treats __setstate__ as it treats __init__: on
+// a live encoder the call does nothing.
+void restore_bm25(py::detail::value_and_holder& slot, const py::object& state) {
+  const py::handle self = reinterpret_cast<PyObject*>(slot.inst);
+  const auto [native, dict] = split_instance_dict(state);
+  if (!PyBytes_Check(native.ptr())) throw py::type_error("BM25 state must be bytes");
+  BM25 model = BM25::from_state(std::string_view(
+      PyBytes_AS_STRING(native.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(native.ptr()))));
+  check_instance_dict(self, dict);
+  adopt(slot, std::make_shared<BM25>(std::move(model)));
+  restore_instance_dict(self, dict);
+}
+
+}  // namespace
 
 void register_bm25(py::module_& module) {
   // Token lists arrive through TextTokens/IntTokens and leave through TextWeights/IntWeights
@@ -34,9 +57,16 @@ void register_bm25(py::module_& module) {
            [](const BM25& self, TextTokens& tokens) {
              return TextWeights{self.query_weights(tokens.views), std::move(tokens)};
            })
-      .def("encode_query", [](const BM25& self, IntTokens& tokens) {
-        return IntWeights{self.query_weights(tokens.values), std::move(tokens)};
-      });
+      .def("encode_query",
+           [](const BM25& self, IntTokens& tokens) {
+             return IntWeights{self.query_weights(tokens.values), std::move(tokens)};
+           })
+      .def("merge", &BM25::merge)
+      .def("__getstate__", &bm25_state)
+      .def("__setstate__", &restore_bm25, py::detail::is_new_style_constructor())
+      .def("__reduce_ex__", &reduce_to_state)
+      .def("__copy__", [](py::handle self) { return copy_instance<BM25>(self, py::none()); })
+      .def("__deepcopy__", &copy_instance<BM25>);
 }
 
 }  // namespace pytarntext

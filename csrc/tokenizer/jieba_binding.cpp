@@ -8,6 +8,7 @@
 
 #include "cppjieba/Jieba.hpp"
 #include "data_files.h"
+#include "module/pickling.h"
 #include "word_casters.h"
 
 namespace pytarntext {
@@ -18,14 +19,24 @@ namespace {
 
 using cppjieba::Jieba;
 
+// The Python class: the library's facade with the paths it was read from. A pickle carries the
+// paths; a copy shares the facade, which segmentation only reads.
+struct Segmenter {
+  JiebaPaths paths;
+  std::shared_ptr<const Jieba> jieba;
+};
+
+constexpr int kStateVersion = 1;
+
 // cppjieba replaces an empty path by a file inside its own source tree; an empty file is what the
 // caller's empty user_dict_path means: no user dictionary.
 constexpr const char* kNoUserDictionary = "/dev/null";
 
 // Checks the five files before the library reads them: it meets a bad file by ending the process.
-std::shared_ptr<Jieba> make_jieba(const std::string& dict_path, const std::string& hmm_path,
-                                  const std::string& user_dict_path, const std::string& idf_path,
-                                  const std::string& stop_word_path) {
+std::shared_ptr<Segmenter> make_jieba(const std::string& dict_path, const std::string& hmm_path,
+                                      const std::string& user_dict_path,
+                                      const std::string& idf_path,
+                                      const std::string& stop_word_path) {
   try {
     check_jieba_files({dict_path, hmm_path, user_dict_path, idf_path, stop_word_path});
   } catch (const DataFileOpenError& error) {
@@ -35,34 +46,78 @@ std::shared_ptr<Jieba> make_jieba(const std::string& dict_path, const std::strin
   } catch (const DataFileFormatError& error) {
     throw py::value_error(error.what());
   }
-  return std::make_shared<Jieba>(dict_path, hmm_path,
-                                 user_dict_path.empty() ? kNoUserDictionary : user_dict_path,
-                                 idf_path, stop_word_path);
+  auto jieba = std::make_shared<const Jieba>(
+      dict_path, hmm_path, user_dict_path.empty() ? kNoUserDictionary : user_dict_path, idf_path,
+      stop_word_path);
+  return std::make_shared<Segmenter>(
+      Segmenter{{dict_path, hmm_path, user_dict_path, idf_path, stop_word_path}, std::move(jieba)});
+}
+
+// A path as the caller most likely gave it: str when it is UTF-8, else bytes.
+py::object path_object(const std::string& path) {
+  PyObject* text = PyUnicode_DecodeUTF8(path.data(), static_cast<Py_ssize_t>(path.size()), nullptr);
+  if (text != nullptr) return py::reinterpret_steal<py::object>(text);
+  PyErr_Clear();
+  return py::bytes(path);
+}
+
+std::string path_string(py::handle path) {
+  if (!PyUnicode_Check(path.ptr()) && !PyBytes_Check(path.ptr())) {
+    throw py::type_error("Jieba state paths must be str or bytes");
+  }
+  return path.cast<std::string>();
+}
+
+// (version, dict_path, hmm_path, user_dict_path, idf_path, stop_word_path)
+py::object jieba_state(py::handle self) {
+  const JiebaPaths& paths = native_of<Segmenter>(self).paths;
+  return with_instance_dict(
+      self, py::make_tuple(kStateVersion, path_object(paths.dict_path), path_object(paths.hmm_path),
+                           path_object(paths.user_dict_path), path_object(paths.idf_path),
+                           path_object(paths.stop_word_path)));
+}
+
+// Builds the segmenter anew from the paths, with the constructor's checks and exceptions.
+void restore_jieba(py::detail::value_and_holder& slot, const py::object& state) {
+  const py::handle self = reinterpret_cast<PyObject*>(slot.inst);
+  const auto [native, dict] = split_instance_dict(state);
+  if (!PyTuple_Check(native.ptr()) || py::len(native) != 6 ||
+      !PyLong_Check(native[py::int_(0)].ptr())) {
+    throw py::type_error("Jieba state must be a tuple of a version and five paths");
+  }
+  const py::tuple fields = py::reinterpret_borrow<py::tuple>(native);
+  if (!py::int_(kStateVersion).equal(fields[0])) {
+    throw py::value_error("Jieba state has a version this module does not know");
+  }
+  check_instance_dict(self, dict);
+  adopt(slot, make_jieba(path_string(fields[1]), path_string(fields[2]), path_string(fields[3]),
+                         path_string(fields[4]), path_string(fields[5])));
+  restore_instance_dict(self, dict);
 }
 
 // Segments without the interpreter lock: the library only reads the facade, and the sentence is
 // the call's own copy.
 template <class Cut>
-Words segment(const Jieba& jieba, const Sentence& sentence, Cut cut) {
+Words segment(const Segmenter& segmenter, const Sentence& sentence, Cut cut) {
   Words result;
   result.from_str = sentence.from_str;
   {
     py::gil_scoped_release release;
-    cut(jieba, sentence.bytes, result.words);
+    cut(*segmenter.jieba, sentence.bytes, result.words);
   }
   return result;
 }
 
 using WordList = std::vector<cppjieba::Word>;
 
-Words cut(const Jieba& jieba, const Sentence& sentence) {
-  return segment(jieba, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
+Words cut(const Segmenter& segmenter, const Sentence& sentence) {
+  return segment(segmenter, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
     j.Cut(s, words, true);
   });
 }
 
-Words cut_for_search(const Jieba& jieba, const Sentence& sentence) {
-  return segment(jieba, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
+Words cut_for_search(const Segmenter& segmenter, const Sentence& sentence) {
+  return segment(segmenter, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
     j.CutForSearch(s, words, true);
   });
 }
@@ -70,11 +125,16 @@ Words cut_for_search(const Jieba& jieba, const Sentence& sentence) {
 }  // namespace
 
 void register_jieba(py::module_& module) {
-  py::class_<Jieba, std::shared_ptr<Jieba>>(module, "Jieba")
+  py::class_<Segmenter, std::shared_ptr<Segmenter>>(module, "Jieba")
       .def(py::init(&make_jieba), py::arg("dict_path"), py::arg("hmm_path"),
            py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def("cut", &cut, py::arg("sentence"))
-      .def("cut_for_search", &cut_for_search, py::arg("sentence"));
+      .def("cut_for_search", &cut_for_search, py::arg("sentence"))
+      .def("__getstate__", &jieba_state)
+      .def("__setstate__", &restore_jieba, py::detail::is_new_style_constructor())
+      .def("__reduce_ex__", &reduce_to_state)
+      .def("__copy__", [](py::handle self) { return copy_instance<Segmenter>(self, py::none()); })
+      .def("__deepcopy__", &copy_instance<Segmenter>);
 }
 
 }  // namespace pytarntext

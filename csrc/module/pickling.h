@@ -1,0 +1,74 @@
+#pragma once
+
+// Pickling and copying for both classes. Python rebuilds an instance as cls.__new__(cls), then
+// __setstate__(state): a Python subclass comes back as itself, and its __init__ is not called. The
+// state is the class's own, with the instance's attribute dict beside it when a subclass gave it
+// one.
+
+#include <pybind11/pybind11.h>
+
+#include <memory>
+#include <utility>
+
+namespace pytarntext {
+
+namespace py = pybind11;
+
+// __reduce_ex__ for every protocol. Without it protocols 0 and 1 go through copyreg, which
+// allocates a bare pybind11 object and so ends the process.
+py::tuple reduce_to_state(py::handle self, int protocol);
+
+// `state`, or (state, attribute dict) when the instance has attributes of its own.
+py::object with_instance_dict(py::handle self, py::object state);
+
+// The native state and the attribute dict (None when absent) of what with_instance_dict made.
+std::pair<py::object, py::object> split_instance_dict(const py::object& state);
+
+// Raises TypeError unless `dict` is None or a dict that `self` can take.
+void check_instance_dict(py::handle self, py::handle dict);
+void restore_instance_dict(py::handle self, py::handle dict);
+
+// The native object of `self`; TypeError unless `self` is a constructed instance of the bound
+// class T or of a subclass.
+template <class T>
+const T& native_of(py::handle self) {
+  const py::object type = py::type::of<T>();
+  if (!py::isinstance(self, type)) {
+    throw py::type_error("expected an instance of " + py::str(type).cast<std::string>());
+  }
+  auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
+  const auto slot = instance->get_value_and_holder(py::detail::get_type_info(typeid(T)));
+  if (!slot.holder_constructed()) throw py::type_error("the instance was never initialised");
+  return *slot.template value_ptr<T>();
+}
+
+// Gives an instance that cls.__new__ made, and that has no native object yet, its native object;
+// what pybind11 itself does at the end of __init__.
+template <class T>
+void adopt(const py::detail::value_and_holder& slot, std::shared_ptr<T> native) {
+  slot.value_ptr() = native.get();
+  slot.type->init_instance(slot.inst, &native);
+}
+
+// copy.copy (memo None) and copy.deepcopy: a new instance of self's own class around a copy of
+// the native object, T's copy constructor deciding what is shared. Attributes are copied as the
+// copy module copies them.
+template <class T>
+py::object copy_instance(py::handle self, py::handle memo) {
+  const T& native = native_of<T>(self);
+  py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self.ptr()));
+  py::object copy = type.attr("__new__")(type);
+  auto* instance = reinterpret_cast<py::detail::instance*>(copy.ptr());
+  adopt(instance->get_value_and_holder(py::detail::get_type_info(typeid(T))),
+        std::make_shared<T>(native));
+  py::object dict = py::getattr(self, "__dict__", py::none());
+  if (memo.is_none()) {
+    restore_instance_dict(copy, dict);
+  } else {
+    memo[py::int_(reinterpret_cast<std::uintptr_t>(self.ptr()))] = copy;
+    restore_instance_dict(copy, py::module_::import("copy").attr("deepcopy")(dict, memo));
+  }
+  return copy;
+}
+
+}  // namespace pytarntext

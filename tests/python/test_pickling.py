@@ -1,0 +1,190 @@
+import copy
+import json
+import os
+import pickle
+import struct
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from pytarntext import BM25, Jieba
+
+from test_jieba import tiny_paths  # noqa: F401 (a fixture)
+
+
+def run_child(code, *args):
+    """Runs `code` in a fresh interpreter: a fault that ends the process fails only this test."""
+    child = subprocess.run([sys.executable, "-c", textwrap.dedent(code), *args], capture_output=True, text=True)
+    assert child.returncode == 0, child.stderr
+    return child.stdout
+
+
+def test_encoders_pickle_under_every_protocol():
+    output = run_child("""
+        import pickle
+        from pytarntext import BM25
+
+        class Tagged(BM25):
+            pass
+
+        plain = BM25(float("nan"), -0.0)
+        plain.train(["a", "b", "a"]); plain.train([b"\\xff\\x00", b"long key of many bytes"])
+        plain.train([7, -(2**63)])
+        tagged = Tagged(); tagged.tag = ["kept"]
+        for protocol in range(6):
+            for model in (plain, tagged, BM25()):
+                restored = pickle.loads(pickle.dumps(model, protocol=protocol))
+                assert type(restored) is type(model)
+                assert restored.__getstate__() == model.__getstate__(), protocol
+                assert getattr(restored, "__dict__", None) == getattr(model, "__dict__", None)
+            print(protocol)
+    """)
+    assert output.split() == ["0", "1", "2", "3", "4", "5"]
+
+
+def test_pickle_keeps_what_the_model_file_rounds():
+    model = BM25(0.1 + 0.2, 1 / 3)
+    model.train(["a", "b", "c"])
+    model.train(["a"] * 3)
+    model.train(["d"])  # average 7/3, which the model file writes as 2.333333
+    restored = pickle.loads(pickle.dumps(model))
+    assert (restored.b(), restored.k1()) == (0.1 + 0.2, 1 / 3)
+    assert restored.encode_document(["a", "e"]) == model.encode_document(["a", "e"])
+    # The length total came along: training goes on exactly as on the original.
+    for encoder in (model, restored):
+        encoder.train(["a", "z"])
+    assert restored.encode_document(["a", "e"]) == model.encode_document(["a", "e"])
+
+
+class Tagged(BM25):
+    pass
+
+
+@pytest.mark.parametrize("copier", [copy.copy, copy.deepcopy])
+def test_copies_are_independent_encoders_of_the_same_class(copier):
+    model = Tagged(0.5)
+    model.train(["a", "b"])
+    model.tags = ["x"]
+    duplicate = copier(model)
+    model.train(["a"])
+    model.b(0.9)
+    assert type(duplicate) is Tagged
+    assert duplicate.__getstate__() == trained_tagged().__getstate__()
+    assert duplicate.__dict__ is not model.__dict__
+    assert (duplicate.tags is model.tags) == (copier is copy.copy)
+
+
+def trained_tagged():
+    model = Tagged(0.5)
+    model.train(["a", "b"])
+    model.tags = ["x"]
+    return model
+
+
+def state_of(*documents):
+    model = BM25()
+    for document in documents:
+        model.train(document)
+    return model.__getstate__()
+
+
+GOOD = state_of(["a", "b"])
+HEADER = 4 + 4 + 3 * 8 + 4 + 8  # up to the entry count
+
+
+def with_entry_count(state, count):
+    return state[:HEADER] + struct.pack("<Q", count) + state[HEADER + 8:]
+
+
+def entry(key, count):
+    return struct.pack("<I", len(key)) + key + struct.pack("<i", count)
+
+
+@pytest.mark.parametrize(
+    "state, error",
+    [
+        ("state", TypeError),
+        (bytearray(GOOD), TypeError),
+        (None, TypeError),
+        ((GOOD, ["not a dict"]), TypeError),
+        ((GOOD, {"attribute": 1}), TypeError),  # BM25 instances take no attributes
+        (b"", ValueError),
+        (b"JSON" + GOOD[4:], ValueError),
+        (GOOD[:4] + struct.pack("<I", 2) + GOOD[8:], ValueError),
+        (GOOD + b"\0", ValueError),
+        (with_entry_count(GOOD, 2**64 - 1), ValueError),
+        (with_entry_count(GOOD, 3), ValueError),
+        (with_entry_count(GOOD, 1), ValueError),
+        (with_entry_count(GOOD[: HEADER + 8], 2) + entry(b"b", 1) + entry(b"a", 1), ValueError),
+        (with_entry_count(GOOD[: HEADER + 8], 2) + entry(b"a", 1) + entry(b"a", 1), ValueError),
+        (with_entry_count(GOOD[: HEADER + 8], 1) + struct.pack("<I", 2**32 - 1) + b"a", ValueError),
+    ]
+    + [(GOOD[:size], ValueError) for size in range(1, len(GOOD), 3)],
+)
+def test_unpickling_a_wrong_state_raises(state, error):
+    with pytest.raises(error):
+        BM25.__new__(BM25).__setstate__(state)
+
+
+def test_equal_encoders_pickle_to_equal_bytes():
+    # Different insertion histories, one table layout each: the state is sorted.
+    tokens = [f"token{i}" for i in range(100)]
+    forward, backward = BM25(), BM25()
+    forward.train(tokens)
+    backward.train(tokens[::-1])
+    assert pickle.dumps(forward) == pickle.dumps(backward)
+
+
+def test_segmenters_pickle_under_every_protocol(tiny_paths):
+    output = run_child("""
+        import json, pickle, sys
+        from pytarntext import Jieba
+
+        class Tagged(Jieba):
+            pass
+
+        paths = json.loads(sys.argv[1])
+        plain, tagged = Jieba(**paths), Tagged(**paths)
+        tagged.tag = ["kept"]
+        for protocol in range(6):
+            for segmenter in (plain, tagged):
+                restored = pickle.loads(pickle.dumps(segmenter, protocol=protocol))
+                assert type(restored) is type(segmenter)
+                assert restored.__getstate__() == segmenter.__getstate__()
+                assert getattr(restored, "__dict__", None) == getattr(segmenter, "__dict__", None)
+                assert restored.cut_for_search("甲乙丙丁北京") == segmenter.cut_for_search("甲乙丙丁北京")
+            print(protocol)
+    """, json.dumps(tiny_paths))
+    assert output.split() == ["0", "1", "2", "3", "4", "5"]
+
+
+def test_unpickling_reads_the_files_again_and_copies_do_not(tiny_paths):
+    segmenter = Jieba(**tiny_paths)
+    pickled = pickle.dumps(segmenter)
+    os.remove(tiny_paths["dict_path"])
+    with pytest.raises(FileNotFoundError):
+        pickle.loads(pickled)
+    with open(tiny_paths["dict_path"], "w", encoding="utf-8") as dictionary:
+        dictionary.write("甲乙 one n\n")
+    with pytest.raises(ValueError):
+        pickle.loads(pickled)
+    # The copies share the segmenter that was read before the files changed.
+    for duplicate in (copy.copy(segmenter), copy.deepcopy(segmenter)):
+        assert duplicate.cut("甲乙丙丁") == ["甲乙丙丁"]
+
+
+@pytest.mark.parametrize(
+    "state, error",
+    [
+        (None, TypeError),
+        ((1, "a", "b", "c", "d"), TypeError),
+        (("1", "a", "b", "c", "d", "e"), TypeError),
+        ((1, "a", "b", 3, "d", "e"), TypeError),
+        ((2, "a", "b", "c", "d", "e"), ValueError),
+    ],
+)
+def test_unpickling_a_wrong_segmenter_state_raises(state, error):
+    with pytest.raises(error):
+        Jieba.__new__(Jieba).__setstate__(state)

@@ -77,6 +77,8 @@ def merged(left, right):
 def run(spark, corpus, cppjieba, partitions, out):
     """The whole job: returns the merged encoder; writes out/model.json and out/vectors/."""
     sc = spark.sparkContext
+    if __name__ != "__main__":
+        sc.addPyFile(__file__)  # the executors import this module's functions by name
     segmenter = sc.broadcast(load_segmenter(cppjieba))
 
     def segment(paragraphs):

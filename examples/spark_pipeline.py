@@ -5,7 +5,8 @@
                                       [--compare]
 
 The steps, each on the executors unless said otherwise:
-  1. split the corpus into partitions (the novel that ships with cppjieba, repeated --repeat times);
+  1. split the corpus into partitions (the novel that ships with cppjieba, repeated --repeat times,
+     sent from the driver; a corpus in shared storage would come from sc.textFile instead);
   2. segment each paragraph with one Jieba per executor process: the segmenter is broadcast, and a
      broadcast value is unpickled once per Python worker, not per task or record (a Jieba pickles
      as its five paths, so the data files must be at the same place on every machine);
@@ -79,7 +80,7 @@ def run(spark, corpus, cppjieba, partitions, out):
     sc = spark.sparkContext
     if __name__ != "__main__":
         sc.addPyFile(__file__)  # the executors import this module's functions by name
-    segmenter = sc.broadcast(load_segmenter(cppjieba))
+    segmenter = sc.broadcast(load_segmenter(cppjieba))  # built here first: a bad data file fails now
 
     def segment(paragraphs):
         jieba, stop_words = segmenter.value  # this worker's one segmenter
@@ -94,7 +95,8 @@ def run(spark, corpus, cppjieba, partitions, out):
     documents.map(lambda document: json.dumps(
         {"id": document[0], "vector": encoder.value.encode_document(document[1])}, ensure_ascii=False
     )).saveAsTextFile(os.path.join(out, "vectors"))
-    documents.unpersist()
+    for done in (documents, segmenter, encoder):
+        done.unpersist()
     return model
 
 
@@ -127,10 +129,12 @@ def main():
     args = parser.parse_args()
     out = args.out or tempfile.mkdtemp()
 
-    # The Python workers must import pytarntext as this interpreter does.
+    # The Python workers must import pytarntext as this interpreter does; on a cluster, a
+    # PYSPARK_PYTHON of the user's own names the executors' interpreter.
     if args.master.startswith("local"):
         os.environ["PYSPARK_PYTHON"] = sys.executable
-    os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
+    else:
+        os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
     from pyspark.sql import SparkSession
 
     corpus = novel_corpus(args.cppjieba, args.repeat)

@@ -64,7 +64,8 @@ void register_bm25(py::module_& module) {
       .def("merge", &BM25::merge)
       .def("__getstate__", &bm25_state)
       .def("__setstate__", &restore_bm25, py::detail::is_new_style_constructor())
-      .def("__reduce_ex__", &reduce_to_state)
+      .def("__reduce__", &reduce_to_state)
+      .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
       .def("__copy__", [](py::handle self) { return copy_instance<BM25>(self, py::none()); })
       .def("__deepcopy__", &copy_instance<BM25>);
 }

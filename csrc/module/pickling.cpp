@@ -2,7 +2,7 @@
 
 namespace pytarntext {
 
-py::tuple reduce_to_state(py::handle self, int) {
+py::tuple reduce_to_state(py::handle self) {
   py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self.ptr()));
   // copyreg.__newobj__ is what protocol 2 and later write as NEWOBJ; protocols 0 and 1 call it.
   return py::make_tuple(py::module_::import("copyreg").attr("__newobj__"), py::make_tuple(type),

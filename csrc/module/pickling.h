@@ -14,9 +14,9 @@ namespace pytarntext {
 
 namespace py = pybind11;
 
-// __reduce_ex__ for every protocol. Without it protocols 0 and 1 go through copyreg, which
-// allocates a bare pybind11 object and so ends the process.
-py::tuple reduce_to_state(py::handle self, int protocol);
+// __reduce__ and __reduce_ex__, for every protocol. The inherited ones go through copyreg under
+// protocols 0 and 1, which allocates a bare pybind11 object and so ends the process.
+py::tuple reduce_to_state(py::handle self);
 
 // `state`, or (state, attribute dict) when the instance has attributes of its own.
 py::object with_instance_dict(py::handle self, py::object state);

@@ -132,7 +132,8 @@ void register_jieba(py::module_& module) {
       .def("cut_for_search", &cut_for_search, py::arg("sentence"))
       .def("__getstate__", &jieba_state)
       .def("__setstate__", &restore_jieba, py::detail::is_new_style_constructor())
-      .def("__reduce_ex__", &reduce_to_state)
+      .def("__reduce__", &reduce_to_state)
+      .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
       .def("__copy__", [](py::handle self) { return copy_instance<Segmenter>(self, py::none()); })
       .def("__deepcopy__", &copy_instance<Segmenter>);
 }

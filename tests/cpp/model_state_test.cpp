@@ -3,7 +3,6 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -61,20 +60,6 @@ TEST(ModelState, LayoutIsVersionedAndLittleEndian) {
       "b\x02\x00\x00\x00",
       4 + 4 + 24 + 4 + 8 + 8 + 2 * 9);
   EXPECT_EQ(model.state(), expected);
-}
-
-TEST(ModelState, MergeIsAllOrNothing) {
-  BM25 model(0.75, 1.2);
-  model.load(R"({"_doc_token_frequency": {"a": 2147483647}, "_doc_count": 1,
-                 "_doc_length_average": 1.0, "_b": 0.75, "_k1": 1.2})");
-  BM25 other(0.75, 1.2);
-  other.train(Text{"new", "new", "a"});
-  const std::string before = model.state();
-  EXPECT_THROW(model.merge(other), std::runtime_error);
-  EXPECT_EQ(model.state(), before);
-  other.b(0.5);
-  EXPECT_THROW(model.merge(other), std::invalid_argument);
-  EXPECT_EQ(model.state(), before);
 }
 
 }  // namespace

@@ -1,0 +1,142 @@
+"""Keyword search in a sparse-vector store: the novel's paragraphs as BM25 vectors in Qdrant.
+
+    pip install ".[qdrant]"
+    python examples/qdrant_search.py [--path DIR | --url URL] [--top 3] [QUERY ...]
+
+With no option the collection lives in a directory through Qdrant's local mode, so no server is
+needed; --url http://localhost:6333 sends the same requests to a server.
+
+Stores key sparse vectors by 32-bit integer, so every token becomes `token_index(token)`, the CRC-32
+of its UTF-8 bytes (zlib's, the same in every language and every run; Python's hash() of a str is
+salted per process). The encoder is trained on those integers, so its vectors come out keyed by
+index already. Two tokens with one CRC-32 become one token: their counts add up and a query for one
+matches the other. The example counts such collisions in its vocabulary.
+
+Two more things matter. The collection's idf modifier stays off, since encode_query's weights are
+idf already and the store would apply it twice. And stop words are dropped before training and
+before encoding: the encoder counts occurrences, so particles and punctuation reach a negative idf
+and would dominate, or flip the sign of, a query's normalised weights.
+"""
+
+import argparse
+import os
+import pathlib
+import sys
+import tempfile
+import zlib
+
+from pytarntext import BM25, Jieba
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长", "赵辛楣", "结婚 离婚 围城"]
+VECTOR = "bm25"  # the collection's one sparse vector
+
+
+def default_cppjieba():
+    own = os.environ.get("PYTARNTEXT_CPPJIEBA_DIR")
+    return pathlib.Path(own) if own else ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
+
+
+def load_segmenter(cppjieba):
+    """The segmenter and the stop words that ship with cppjieba's data."""
+    d = pathlib.Path(cppjieba) / "dict"
+    jieba = Jieba(str(d / "jieba.dict.utf8"), str(d / "hmm_model.utf8"), "", str(d / "idf.utf8"),
+                  str(d / "stop_words.utf8"))
+    stop_words = frozenset((d / "stop_words.utf8").read_text(encoding="utf-8").splitlines())
+    return jieba, stop_words
+
+
+def novel_paragraphs(cppjieba):
+    text = (pathlib.Path(cppjieba) / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
+    return [line.strip() for line in text.splitlines() if line.strip()]
+
+
+def token_index(token):
+    """A token's index in the store: CRC-32 of its UTF-8, an unsigned 32-bit integer."""
+    return zlib.crc32(token.encode("utf-8"))
+
+
+def keywords(jieba, stop_words, text):
+    """The words of a text worth matching: no stop words, no blanks."""
+    return [word for word in jieba.cut_for_search(text) if word not in stop_words and not word.isspace()]
+
+
+def build_index(client, collection, paragraphs, jieba, stop_words):
+    """Trains an encoder on the paragraphs and stores each one's vector as point `i`.
+
+    Returns the encoder and the vectors it stored ({point id: {index: weight}}), for comparison.
+    """
+    from qdrant_client import models
+
+    documents = {i: [token_index(word) for word in keywords(jieba, stop_words, p)] for i, p in enumerate(paragraphs)}
+    documents = {i: indices for i, indices in documents.items() if indices}
+    model = BM25()
+    for indices in documents.values():
+        model.train(indices)
+    vectors = {i: model.encode_document(indices) for i, indices in documents.items()}
+
+    client.create_collection(
+        collection,
+        vectors_config={},
+        sparse_vectors_config={VECTOR: models.SparseVectorParams(modifier=models.Modifier.NONE)},
+    )
+    points = [
+        models.PointStruct(id=i, vector={VECTOR: sparse_vector(vector)}, payload={"paragraph": paragraphs[i]})
+        for i, vector in vectors.items()
+    ]
+    for start in range(0, len(points), 256):
+        client.upsert(collection, points=points[start:start + 256])
+    return model, vectors
+
+
+def sparse_vector(weights):
+    from qdrant_client import models
+
+    # Keys come back from the encoder in ascending order, which the store wants.
+    return models.SparseVector(indices=list(weights), values=list(weights.values()))
+
+
+def search(client, collection, model, jieba, stop_words, query, top):
+    """The best `top` points for a query, as (score, point id, paragraph); the query's weights too."""
+    weights = model.encode_query([token_index(word) for word in keywords(jieba, stop_words, query)])
+    if not weights:
+        return weights, []
+    hits = client.query_points(collection, query=sparse_vector(weights), using=VECTOR, limit=top).points
+    return weights, [(hit.score, hit.id, hit.payload["paragraph"]) for hit in hits]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("queries", nargs="*", default=QUERIES, metavar="QUERY")
+    where = parser.add_mutually_exclusive_group()
+    where.add_argument("--path", help="directory of a local-mode store (default: a new temporary one)")
+    where.add_argument("--url", help="a Qdrant server, e.g. http://localhost:6333")
+    parser.add_argument("--collection", default="weicheng")
+    parser.add_argument("--top", type=int, default=3)
+    parser.add_argument("--cppjieba", default=str(default_cppjieba()), help="cppjieba tree with dict/ and test/")
+    args = parser.parse_args()
+
+    from qdrant_client import QdrantClient
+
+    client = QdrantClient(url=args.url) if args.url else QdrantClient(path=args.path or tempfile.mkdtemp())
+    if client.collection_exists(args.collection):
+        client.delete_collection(args.collection)
+
+    jieba, stop_words = load_segmenter(args.cppjieba)
+    paragraphs = novel_paragraphs(args.cppjieba)
+    model, vectors = build_index(client, args.collection, paragraphs, jieba, stop_words)
+
+    words = {word for p in paragraphs for word in keywords(jieba, stop_words, p)}
+    collisions = len(words) - len({token_index(word) for word in words})
+    print(f"{len(vectors)} paragraphs in collection {args.collection!r}; "
+          f"{len(words):,} distinct words, {collisions} sharing an index with another")
+    for query in args.queries:
+        weights, hits = search(client, args.collection, model, jieba, stop_words, query, args.top)
+        print(f"\n{query}  ->  {len(weights)} weighted words")
+        for score, point, paragraph in hits:
+            print(f"  {score:.4f}  paragraph {point:3d}: {paragraph[:36]}…")
+    client.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -69,7 +69,7 @@ if failed or total == skipped:
 print(f"{total - skipped} passed, {skipped} skipped")
 PY
 )
-  summary+=("Python $version  ${wheel#wheelhouse/pytarntext-0.1.0-}  $counts")
+  summary+=("Python $version  $(basename "$wheel" .whl | cut -d- -f3-)  $counts")
   echo "${summary[-1]}"
 done
 

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Builds and installs the module, builds the C++ tests, then runs every test; stops at the first failure.
+# The README's test command, for a fresh machine too: sets up what is missing (tests/setup.sh), builds
+# and installs the module with the test requirements, builds the C++ tests, then runs every test;
+# stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+bash tests/setup.sh
+# The comma-decimal locale that setup generates where the system has none.
+if [ -d build/locale ]; then export LOCPATH="$PWD/build/locale"; fi
 
 python3 -m pip install --quiet ".[test]"
 

@@ -19,4 +19,6 @@ export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export PYTHONMALLOC=malloc
 export PYTHONPATH="$PWD/$build"
+# The comma-decimal locale that tests/setup.sh generates where the system has none.
+if [ -d build/locale ]; then export LOCPATH="$PWD/build/locale"; fi
 cd tests/python && python3 -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider .

@@ -7,28 +7,6 @@
 namespace pybind11::detail {
 namespace {
 
-// Decodes UTF-8 known to be valid into code units wide enough for every character.
-template <class Unit>
-void decode_valid_utf8(std::string_view word, Unit* out) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(word.data());
-  const auto* end = bytes + word.size();
-  while (bytes < end) {
-    std::uint32_t code_point = *bytes++;
-    if (code_point >= 0xF0) {
-      code_point = ((code_point & 0x07) << 18) | ((bytes[0] & 0x3F) << 12) |
-                   ((bytes[1] & 0x3F) << 6) | (bytes[2] & 0x3F);
-      bytes += 3;
-    } else if (code_point >= 0xE0) {
-      code_point = ((code_point & 0x0F) << 12) | ((bytes[0] & 0x3F) << 6) | (bytes[1] & 0x3F);
-      bytes += 2;
-    } else if (code_point >= 0xC0) {
-      code_point = ((code_point & 0x1F) << 6) | (bytes[0] & 0x3F);
-      bytes += 1;
-    }
-    *out++ = static_cast<Unit>(code_point);
-  }
-}
-
 // A str of UTF-8 bytes known to be valid, in two passes over a short word: the first counts the
 // characters and finds the widest lead byte, which alone fixes the str's canonical width.
 PyObject* valid_utf8_to_str(std::string_view word) {
@@ -47,21 +25,28 @@ PyObject* valid_utf8_to_str(std::string_view word) {
                                           : 0x10FFFF;
   PyObject* text = PyUnicode_New(length, maximum);
   if (text == nullptr) throw error_already_set();
-  // One loop per storage width: PyUnicode_WRITE would switch on the width at every character.
-  switch (PyUnicode_KIND(text)) {
-    case PyUnicode_1BYTE_KIND:
-      if (maximum == 0x7F) {
-        std::memcpy(PyUnicode_DATA(text), word.data(), word.size());
-      } else {
-        decode_valid_utf8(word, PyUnicode_1BYTE_DATA(text));
-      }
-      break;
-    case PyUnicode_2BYTE_KIND:
-      decode_valid_utf8(word, PyUnicode_2BYTE_DATA(text));
-      break;
-    default:
-      decode_valid_utf8(word, PyUnicode_4BYTE_DATA(text));
-      break;
+  if (maximum == 0x7F) {
+    std::memcpy(PyUnicode_DATA(text), word.data(), word.size());
+    return text;
+  }
+  const int kind = PyUnicode_KIND(text);
+  void* data = PyUnicode_DATA(text);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(word.data());
+  const auto* end = bytes + word.size();
+  for (Py_ssize_t index = 0; bytes < end; ++index) {
+    Py_UCS4 code_point = *bytes++;
+    if (code_point >= 0xF0) {
+      code_point = ((code_point & 0x07) << 18) | ((bytes[0] & 0x3F) << 12) |
+                   ((bytes[1] & 0x3F) << 6) | (bytes[2] & 0x3F);
+      bytes += 3;
+    } else if (code_point >= 0xE0) {
+      code_point = ((code_point & 0x0F) << 12) | ((bytes[0] & 0x3F) << 6) | (bytes[1] & 0x3F);
+      bytes += 2;
+    } else if (code_point >= 0xC0) {
+      code_point = ((code_point & 0x1F) << 6) | (bytes[0] & 0x3F);
+      bytes += 1;
+    }
+    PyUnicode_WRITE(kind, data, index, code_point);
   }
   return text;
 }

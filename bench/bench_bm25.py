@@ -1,9 +1,14 @@
-"""BM25 side by side with a pure-Python encoder of the same formulas.
+"""BM25 side by side with two pure-Python encoders of the same formulas.
 
     python bench/bench_bm25.py [--documents 5000] [--vocabulary 100000] [--repeat 5]
 
-Prints throughput of both and their ratio for train (str and int tokens), encode_document and
-encode_query, then the memory that the statistics of 1,000,000 distinct short tokens take in each.
+The peers: one that counts each document with Counter and adds it into a dict of totals, and one
+whose train is a single Counter.update(tokens), the fastest that pure Python counts. Three
+corpora: short ASCII tokens ("w123") drawn Zipf-like; the novel of the segmenter's test data cut
+with Jieba.cut into documents of 20 to 200 words; Zipf-like tokens of 2 to 16 random bytes. Every
+run gets fresh str objects, as a tokenizer hands them over (no cached UTF-8 copy, no cached hash).
+Prints the throughput of all three and the ratios for train, encode_document and encode_query,
+then the memory that the statistics of 1,000,000 distinct short tokens take.
 """
 
 import argparse
@@ -12,10 +17,16 @@ import math
 import random
 import subprocess
 import sys
+import time
 from collections import Counter
 
 from pytarntext import BM25
-from timing import best_times
+from timing import side_by_side
+
+
+def timed(functions, repeat, prepare):
+    """CPU seconds: these are single-threaded, and other load disturbs CPU time less than wall time."""
+    return side_by_side(functions, repeat, prepare, clock=time.thread_time)
 
 
 class PythonBM25:
@@ -56,14 +67,41 @@ class PythonBM25:
         return {token: value / total for token, value in idf.items()}
 
 
-def zipf_corpus(documents, vocabulary, seed=7):
-    rng = random.Random(seed)
-    words = [f"w{rank}" for rank in range(vocabulary)]
+class CounterBM25(PythonBM25):
+    """The careful user's encoder: train is one Counter.update, which counts in C."""
+
+    def __init__(self, b=0.75, k1=1.2):
+        super().__init__(b, k1)
+        self.frequency = Counter()
+
+    def train(self, tokens):
+        if not tokens:
+            raise RuntimeError("trainning tokens_vec should not be empty")
+        self.frequency.update(tokens)
+        self.doc_count += 1
+        self.doc_length_total += len(tokens)
+        self.doc_length_average = self.doc_length_total / self.doc_count
+
+    def encode_query(self, tokens):
+        if not tokens:
+            return {}
+        documents = self.doc_count + 1
+        get = self.frequency.get
+        idf = {token: math.log(documents / (get(token, 1.0) + 0.5)) for token in sorted(set(tokens))}
+        total = sum(idf.values())
+        return {token: value / total for token, value in idf.items()}
+
+
+PEERS = [BM25, PythonBM25, CounterBM25]
+
+
+def zipf_documents(words, documents, rng):
+    """Documents of 20 to 200 words drawn Zipf-like from `words`, with a uniform share so that
+    most of the vocabulary occurs."""
     cumulative, running = [], 0.0
-    for rank in range(vocabulary):
+    for rank in range(len(words)):
         running += 1.0 / (rank + 1) ** 1.05
         cumulative.append(running)
-    # A share of documents draws from a uniform tail so that most of the vocabulary occurs.
     corpus = []
     for _ in range(documents):
         length = rng.randint(20, 200)
@@ -73,14 +111,103 @@ def zipf_corpus(documents, vocabulary, seed=7):
     return corpus
 
 
+def short_corpus(documents, vocabulary, seed=7):
+    return zipf_documents([f"w{rank}".encode() for rank in range(vocabulary)], documents, random.Random(seed))
+
+
+def random_bytes_corpus(documents, vocabulary, seed=11):
+    rng = random.Random(seed)
+    letters = b"abcdefghijklmnopqrstuvwxyz0123456789"
+    words = list({bytes(rng.choices(letters, k=rng.randint(2, 16))) for _ in range(vocabulary)})
+    rng.shuffle(words)
+    return zipf_documents(words, documents, rng)
+
+
+def novel_corpus(seed=13):
+    """The novel's words in reading order, as Jieba.cut gives them (whitespace dropped), split into
+    documents of 20 to 200 words."""
+    from bench_jieba import CPPJIEBA, paths
+    from pytarntext import Jieba
+
+    segmenter = Jieba(**paths())
+    text = (CPPJIEBA / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
+    words = [word.encode() for line in text.splitlines() for word in segmenter.cut(line) if word.strip()]
+    rng, corpus, start = random.Random(seed), [], 0
+    while start < len(words):
+        length = rng.randint(20, 200)
+        corpus.append(words[start : start + length])
+        start += length
+    return corpus
+
+
+def fresh(corpus):
+    """New str objects for a corpus held as UTF-8 bytes: nothing cached in them yet."""
+    return lambda: [[word.decode() for word in document] for document in corpus]
+
+
+def as_ids(corpus):
+    ids = {}
+    return [[ids.setdefault(word, len(ids)) for word in document] for document in corpus]
+
 
 def report(name, unit, amount, times):
-    native_seconds, python_seconds = times
-    native_rate, python_rate = amount / native_seconds, amount / python_seconds
+    rates = [amount / seconds for seconds in times]
     print(
-        f"{name:<28} {native_rate:>14,.0f} {python_rate:>14,.0f} {unit:<10}"
-        f" {native_rate / python_rate:>6.2f}x"
+        f"  {name:<26} {rates[0]:>12,.0f} {rates[1]:>12,.0f} {rates[2]:>12,.0f} {unit:<9}"
+        f" {rates[0] / rates[1]:>6.2f}x {rates[0] / rates[2]:>6.2f}x"
     )
+
+
+def trained(make, corpus):
+    model = make()
+    for document in corpus:
+        model.train(document)
+    return model
+
+
+def measure_corpus(name, corpus, repeat, ids=False):
+    """Every figure for one corpus (held as bytes), all three encoders side by side."""
+    tokens = sum(map(len, corpus))
+    distinct = len({word for document in corpus for word in document})
+    print(f"{name}: {len(corpus):,} documents, {tokens:,} tokens, {distinct:,} distinct")
+    make_fresh = fresh(corpus)
+
+    def train(make):
+        return lambda documents: trained(make, documents)
+
+    times = timed([train(make) for make in PEERS], repeat, make_fresh)
+    report("train (str tokens)", "tokens", tokens, times)
+
+    models = [trained(make, make_fresh()) for make in PEERS]
+    check = make_fresh()
+    for document in check[:200]:
+        expected = models[0].encode_query(document[:8])
+        assert expected == models[2].encode_query(document[:8]), name
+        assert models[0].encode_document(document) == models[1].encode_document(document), name
+
+    def calls(method, cut=None):
+        def run(model):
+            call = getattr(model, method)
+            return lambda documents: [call(document[:cut]) for document in documents]
+
+        return [run(model) for model in models]
+
+    times = timed(calls("encode_document"), repeat, make_fresh)
+    report("encode_document", "documents", len(corpus), times)
+    times = timed(calls("encode_query", 8), repeat, make_fresh)
+    report("encode_query (8 tokens)", "queries", len(corpus), times)
+
+    if ids:
+        id_corpus = as_ids(corpus)
+        times = timed([train(make) for make in PEERS], repeat, lambda: id_corpus)
+        report("train (int tokens)", "tokens", tokens, times)
+        id_models = [trained(make, id_corpus) for make in PEERS]
+        calls = [
+            (lambda call: lambda documents: [call(document[:8]) for document in documents])(model.encode_query)
+            for model in id_models
+        ]
+        times = timed(calls, repeat, lambda: id_corpus)
+        report("encode_query (8 int tokens)", "queries", len(corpus), times)
 
 
 def memory_child(kind):
@@ -117,44 +244,13 @@ def main():
         memory_child(args.memory_child)
         return
 
-    corpus = zipf_corpus(args.documents, args.vocabulary)
-    id_corpus = [[int(token[1:]) for token in document] for document in corpus]
-    tokens = sum(map(len, corpus))
-    queries = [document[:8] for document in corpus]
-    distinct = len({token for document in corpus for token in document})
-    print(f"corpus: {len(corpus):,} documents, {tokens:,} tokens, {distinct:,} distinct tokens")
-    print(f"{'':<28} {'pytarntext':>14} {'pure Python':>14} {'per second':<10} {'ratio':>7}")
-
-    def train(make, documents):
-        def run():
-            model = make()
-            for document in documents:
-                model.train(document)
-
-        return run
-
-    for name, documents in [("train (str tokens)", corpus), ("train (int tokens)", id_corpus)]:
-        times = best_times(train(BM25, documents), train(PythonBM25, documents), args.repeat)
-        report(name, "tokens", tokens, times)
-
-    native, python = BM25(), PythonBM25()
-    for document in corpus:
-        native.train(document)
-        python.train(document)
-    assert native.encode_query(queries[0]) == python.encode_query(queries[0])
-
-    for name, method, inputs, unit in [
-        ("encode_document", "encode_document", corpus, "documents"),
-        ("encode_query (8 tokens)", "encode_query", queries, "queries"),
-        ("encode_query (8 int tokens)", "encode_query", [d[:8] for d in id_corpus], "queries"),
-    ]:
-        native_call, python_call = getattr(native, method), getattr(python, method)
-        times = best_times(
-            lambda: [native_call(item) for item in inputs],
-            lambda: [python_call(item) for item in inputs],
-            args.repeat,
-        )
-        report(name, unit, len(inputs), times)
+    print(f"  {'':<26} {'pytarntext':>12} {'dict+Counter':>12} {'Counter.upd':>12} {'per CPU s':<9}"
+          f" {'vs dict':>7} {'vs Cnt':>7}")
+    measure_corpus("short ASCII tokens", short_corpus(args.documents, args.vocabulary), args.repeat, ids=True)
+    measure_corpus("novel, cut with Jieba.cut", novel_corpus(), args.repeat)
+    measure_corpus(
+        "tokens of 2-16 bytes", random_bytes_corpus(args.documents, args.vocabulary), args.repeat
+    )
 
     native_bytes, python_bytes = measure_memory("native"), measure_memory("python")
     print(

@@ -1,15 +1,19 @@
-"""The segmenter side by side with a plain C++ loop, with two threads, and with the jieba package.
+"""The segmenter side by side with a plain C++ loop, on two threads, and with rjieba and jieba.
 
-    python bench/bench_jieba.py [--passes 10] [--jieba-passes 1]
+    python bench/bench_jieba.py [--passes 10] [--runs 7] [--jieba-passes 1] [--callgrind]
 
 Uses the lines of the novel in cppjieba's test data (the non-empty ones) and the dictionaries of
-the same fetch; builds the C++ loop (bench/jieba_cut_loop.cpp) with g++ on first use. The jieba
-package is compared only when it is installed (pip install jieba).
+the same fetch; builds the C++ loop (bench/jieba_cut_loop.cpp) with g++ on first use. rjieba and
+the jieba package are compared only when installed (pip install rjieba jieba; neither is a
+dependency). Thread figures are medians of interleaved runs. --callgrind adds the instruction
+count of one pass, from Python and from the C++ loop (valgrind, some minutes).
 """
 
 import argparse
 import os
 import pathlib
+import re
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -55,19 +59,47 @@ def native_loop(lines_file, passes, mode):
     return float(out[0]), int(out[1])
 
 
-def python_loop(method, lines, passes):
-    start = time.perf_counter()
+def python_loop(method, lines, passes, clock=time.thread_time):
+    """Seconds and words of `passes` passes; CPU seconds of this thread unless told otherwise, as
+    the C++ loop reports them."""
+    start = clock()
     words = 0
     for _ in range(passes):
         for line in lines:
             words += len(method(line))
-    return time.perf_counter() - start, words
+    return clock() - start, words
+
+
+def callgrind_pass_instructions(command):
+    """Instructions of one pass: the run with two passes less the run with one, so that start-up
+    and loading the dictionaries cancel out. `command(passes)` gives the argument list."""
+    counts = []
+    for passes in (1, 2):
+        result = subprocess.run(
+            ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", *command(passes)],
+            check=True, capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"},
+        )
+        counts.append(int(re.search(r"Collected : (\d+)", result.stderr).group(1)))
+    return counts[1] - counts[0]
+
+
+def callgrind_child(passes):
+    """In a fresh process under valgrind: `passes` passes of cut, the way python_loop runs them."""
+    segmenter = Jieba(**paths())
+    python_loop(segmenter.cut, novel_lines(), passes)
+
+
+def novel_lines():
+    text = (CPPJIEBA / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
+    return [line for line in text.splitlines() if line.strip()]
 
 
 def threaded(method, lines, passes, threads):
     """Seconds for `threads` threads sharing one object to do `passes` passes between them."""
     share = [passes // threads + (i < passes % threads) for i in range(threads)]
-    workers = [threading.Thread(target=python_loop, args=(method, lines, n)) for n in share]
+    workers = [
+        threading.Thread(target=python_loop, args=(method, lines, n, time.perf_counter)) for n in share
+    ]
     start = time.perf_counter()
     for worker in workers:
         worker.start()
@@ -94,26 +126,33 @@ def construction_child():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--passes", type=int, default=10)
+    parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--jieba-passes", type=int, default=1)
+    parser.add_argument("--callgrind", action="store_true")
     parser.add_argument("--construction-child", action="store_true")
+    parser.add_argument("--callgrind-child", type=int)
     args = parser.parse_args()
     if args.construction_child:
         construction_child()
         return
+    if args.callgrind_child:
+        callgrind_child(args.callgrind_child)
+        return
 
-    text = (CPPJIEBA / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
-    lines = [line for line in text.splitlines() if line.strip()]
+    lines = novel_lines()
     segmenter = Jieba(**paths())
     with tempfile.NamedTemporaryFile("w", encoding="utf-8", suffix=".txt", delete=False) as file:
         file.write("\n".join(lines) + "\n")
     sentences = len(lines) * args.passes
     print(f"{len(lines)} lines, {sum(map(len, lines)):,} characters, {args.passes} passes")
 
+    best = {}
     for name, mode, method in [
         ("cut", "cut", segmenter.cut),
         ("cut_for_search", "search", segmenter.cut_for_search),
     ]:
-        # Alternate the two, best of five each, so that both see the same machine.
+        # Alternate the two, best of five each, so that both see the same machine; CPU time, so
+        # that other load on the machine counts less.
         native, python = [], []
         for _ in range(5):
             seconds, native_words = native_loop(file.name, args.passes, mode)
@@ -121,15 +160,47 @@ def main():
             seconds, python_words = python_loop(method, lines, args.passes)
             python.append(seconds)
         assert native_words == python_words, (native_words, python_words)
+        best[name] = min(native), min(python)
         print(
-            f"{name:<15} C++ loop {sentences / min(native):>8,.0f} lines/s, from Python"
-            f" {sentences / min(python):>8,.0f} lines/s: {min(native) / min(python):.3f}x"
+            f"{name:<15} C++ loop {sentences / min(native):>8,.0f} lines per CPU second, from Python"
+            f" {sentences / min(python):>8,.0f}: {min(native) / min(python):.3f}x"
             f" ({python_words:,} words)"
         )
 
-    one = min(threaded(segmenter.cut, lines, args.passes, 1) for _ in range(3))
-    two = min(threaded(segmenter.cut, lines, args.passes, 2) for _ in range(3))
-    print(f"two threads on one object: {one / two:.2f}x the throughput of one ({os.cpu_count()} cores)")
+    # Outside the released section a cut holds the lock: converting the sentence, making the words,
+    # and the caller's loop. Its share of a cut's time bounds what a second thread can add.
+    native_seconds, python_seconds = best["cut"]
+    held = max(0.0, 1.0 - native_seconds / python_seconds)
+    print(
+        f"cut holds the lock for {held:.1%} of its time (1 - C++ loop / from Python, CPU time);"
+        f" two threads can reach at most {1 / (held + (1 - held) / 2):.2f}x"
+    )
+
+    megabytes = sum(len(line.encode("utf-8")) for line in lines) * args.passes / 1e6
+    peers = [("pytarntext Jieba.cut", segmenter.cut)]
+    try:
+        import rjieba
+    except ImportError:
+        print("rjieba not installed (pip install rjieba): no side-by-side with it")
+    else:
+        peers.append(("rjieba Jieba.cut", rjieba.Jieba().cut))
+    # Interleaved: every run times each peer on one and on two threads in turn.
+    seconds = {(name, threads): [] for name, _ in peers for threads in (1, 2)}
+    for _ in range(args.runs):
+        for name, method in peers:
+            for threads in (1, 2):
+                seconds[name, threads].append(threaded(method, lines, args.passes, threads))
+    print(f"threads, medians of {args.runs} interleaved runs ({os.cpu_count()} cores):")
+    for name, _ in peers:
+        one, two = (statistics.median(seconds[name, threads]) for threads in (1, 2))
+        print(
+            f"  {name:<22} one thread {megabytes / one:6.2f} MB/s, two {megabytes / two:6.2f} MB/s:"
+            f" {one / two:.2f}x"
+        )
+    if len(peers) == 2:
+        ours_two = statistics.median(seconds[peers[0][0], 2])
+        theirs_one = statistics.median(seconds[peers[1][0], 1])
+        print(f"  pytarntext on two threads / rjieba on one: {theirs_one / ours_two:.2f}x")
 
     try:
         import jieba
@@ -138,14 +209,14 @@ def main():
     else:
         jieba.setLogLevel(60)
         jieba.initialize()
-        start = time.perf_counter()
+        start = time.thread_time()
         for _ in range(args.jieba_passes):
             theirs = [jieba.lcut(line, HMM=True) for line in lines]
-        jieba_rate = len(lines) * args.jieba_passes / (time.perf_counter() - start)
+        jieba_rate = len(lines) * args.jieba_passes / (time.thread_time() - start)
         ours_rate = sentences / min(python)
         same = sum(ours == mine for ours, mine in zip(theirs, map(segmenter.cut, lines)))
         print(
-            f"jieba package    {jieba_rate:>8,.1f} lines/s; pytarntext cut {ours_rate / jieba_rate:.1f}x"
+            f"jieba package    {jieba_rate:>8,.1f} lines per CPU second; pytarntext cut {ours_rate / jieba_rate:.1f}x"
             f" that; same words on {same} of {len(lines)} lines ({same / len(lines):.0%})"
         )
 
@@ -153,8 +224,19 @@ def main():
         [sys.executable, __file__, "--construction-child"], check=True, capture_output=True, text=True
     ).stdout.split()
     print(f"construction {float(out[0]):.2f}s, resident memory of one object {int(out[1]) / 2**20:.0f} MiB")
-    os.unlink(file.name)
+    if args.callgrind:
+        native = callgrind_pass_instructions(
+            lambda passes: [str(cut_loop_binary()), str(DICT), file.name, str(passes), "cut"]
+        )
+        python = callgrind_pass_instructions(
+            lambda passes: [sys.executable, __file__, "--callgrind-child", str(passes)]
+        )
+        print(
+            f"instructions of one pass of cut (callgrind): C++ loop {native / 1e6:.1f} M,"
+            f" from Python {python / 1e6:.1f} M: {python / native - 1:+.1%}"
+        )
 
+    os.unlink(file.name)
 
 if __name__ == "__main__":
     main()

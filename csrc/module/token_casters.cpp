@@ -1,5 +1,10 @@
 #include "token_casters.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
 namespace pybind11::detail {
 namespace {
 
@@ -15,38 +20,124 @@ object sequence_items(handle source) {
   return reinterpret_steal<object>(items);
 }
 
-// The UTF-8 bytes of a str, false for one that has none (a lone surrogate).
-bool utf8_view(PyObject* text, std::string_view& view) {
-  if (PyUnicode_IS_COMPACT_ASCII(text)) {  // the common case: its bytes are its UTF-8
-    view = {reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text)),
-            static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
-    return true;
+// The most UTF-8 bytes that the str items among `items` can take.
+std::size_t utf8_bound(PyObject* const* items, std::size_t count) {
+  std::size_t bound = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!PyUnicode_Check(items[i])) continue;
+    // A legacy str is not encoded into the buffer: what it adds to the bound is spare.
+    const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(items[i]));
+    bound += length * (PyUnicode_IS_ASCII(items[i]) ? 1 : PyUnicode_KIND(items[i]) + 1);
   }
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-  if (data == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  view = {data, static_cast<std::size_t>(size)};
-  return true;
+  return bound;
 }
 
-bool load_text(PyObject* item, pytarntext::TextTokens& tokens, std::size_t index) {
-  if (PyUnicode_Check(item)) {
-    if (!utf8_view(item, tokens.views[index])) return false;
-  } else if (PyBytes_Check(item)) {
-    tokens.views[index] = {PyBytes_AS_STRING(item),
-                           static_cast<std::size_t>(PyBytes_GET_SIZE(item))};
-  } else if (PyByteArray_Check(item)) {
-    const std::string& copy =
-        tokens.copies.emplace_back(PyByteArray_AS_STRING(item), PyByteArray_GET_SIZE(item));
-    tokens.views[index] = copy;
-  } else {
-    return false;
+// Writes the UTF-8 of a str's code units at `out`; the end, or null for a surrogate (which has
+// none).
+template <class Unit>
+char* encode_utf8(const Unit* units, std::size_t length, char* out) {
+  for (std::size_t i = 0; i < length; ++i) {
+    const std::uint32_t unit = units[i];
+    if (unit < 0x80) {
+      *out++ = static_cast<char>(unit);
+    } else if (unit < 0x800) {
+      *out++ = static_cast<char>(0xC0 | (unit >> 6));
+      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+    } else if (unit < 0x10000) {
+      if (unit >= 0xD800 && unit < 0xE000) return nullptr;
+      *out++ = static_cast<char>(0xE0 | (unit >> 12));
+      *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xF0 | (unit >> 18));
+      *out++ = static_cast<char>(0x80 | ((unit >> 12) & 0x3F));
+      *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+    }
   }
-  return true;
+  return out;
 }
+
+bool is_compact(PyObject* text) {
+#if PY_VERSION_HEX < 0x030C0000
+  if (!PyUnicode_IS_READY(text)) return false;
+#endif
+  return PyUnicode_IS_COMPACT(text);
+}
+
+// Fills a TextTokens from the items of a list or tuple.
+class TextLoader {
+ public:
+  TextLoader(pytarntext::TextTokens& tokens, PyObject* const* items, std::size_t count)
+      : _tokens(tokens), _items(items), _count(count) {}
+
+  bool load() {
+    _tokens.views.resize(_count);
+    for (std::size_t i = 0; i < _count; ++i) {
+      if (!load(_items[i], _tokens.views[i], i)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool load(PyObject* item, std::string_view& view, std::size_t index) {
+    if (PyUnicode_Check(item)) return load_str(item, view, index);
+    if (PyBytes_Check(item)) {
+      view = {PyBytes_AS_STRING(item), static_cast<std::size_t>(PyBytes_GET_SIZE(item))};
+    } else if (PyByteArray_Check(item)) {
+      view = _tokens.copies.emplace_back(PyByteArray_AS_STRING(item), PyByteArray_GET_SIZE(item));
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  bool load_str(PyObject* text, std::string_view& view, std::size_t index) {
+    if (PyUnicode_IS_COMPACT_ASCII(text)) {  // the common case: its bytes are its UTF-8
+      view = {reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text)),
+              static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
+      return true;
+    }
+    if (!is_compact(text)) {  // a legacy str, made through the deprecated wchar_t API
+      Py_ssize_t size = 0;
+      const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+      if (data == nullptr) {
+        PyErr_Clear();
+        return false;
+      }
+      view = {data, static_cast<std::size_t>(size)};
+      return true;
+    }
+    // Tokens from a tokenizer are fresh str objects: PyUnicode_AsUTF8AndSize would allocate, and
+    // keep, a UTF-8 copy in every one, which costs more than the rest of counting the token. We
+    // encode into one buffer, sized once for the rest of the list so that views into it stay put.
+    if (_tokens.encoded.empty()) _tokens.encoded.resize(utf8_bound(_items + index, _count - index));
+    char* const start = _tokens.encoded.data() + _encoded_size;
+    const void* data = PyUnicode_DATA(text);
+    const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
+    char* end;
+    switch (PyUnicode_KIND(text)) {
+      case PyUnicode_1BYTE_KIND:
+        end = encode_utf8(static_cast<const Py_UCS1*>(data), length, start);
+        break;
+      case PyUnicode_2BYTE_KIND:
+        end = encode_utf8(static_cast<const Py_UCS2*>(data), length, start);
+        break;
+      default:
+        end = encode_utf8(static_cast<const Py_UCS4*>(data), length, start);
+        break;
+    }
+    if (end == nullptr) return false;
+    view = {start, static_cast<std::size_t>(end - start)};
+    _encoded_size += view.size();
+    return true;
+  }
+
+  pytarntext::TextTokens& _tokens;
+  PyObject* const* _items;
+  const std::size_t _count;
+  std::size_t _encoded_size = 0;
+};
 
 bool load_int(PyObject* item, std::int64_t& value) {
   object number;
@@ -130,11 +221,7 @@ bool type_caster<pytarntext::TextTokens>::load(handle source, bool) {
   if (!value.items) return false;
   PyObject** items = PySequence_Fast_ITEMS(value.items.ptr());
   const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(value.items.ptr()));
-  value.views.resize(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!load_text(items[i], value, i)) return false;
-  }
-  return true;
+  return TextLoader(value, items, count).load();
 }
 
 bool type_caster<pytarntext::IntTokens>::load(handle source, bool) {

@@ -22,7 +22,8 @@ namespace py = pybind11;
 // UTF-8), bytes or bytearray.
 struct TextTokens {
   py::object items;                     // a list or tuple, whose items we borrow
-  std::vector<std::string_view> views;  // into the items' own buffers, or into `copies`
+  std::vector<std::string_view> views;  // into the items' own buffers, `encoded` or `copies`
+  std::vector<char> encoded;            // UTF-8 of non-ASCII str items, one after another
   std::deque<std::string> copies;       // bytearray items, whose buffers may move
 };
 

@@ -88,6 +88,8 @@ def test_empty_document_is_refused_and_changes_nothing():
         lambda m: m.train([2**63]),
         lambda m: m.train([-(2**63) - 1]),
         lambda m: m.train(["\ud800"]),
+        lambda m: m.train(["中", "文\udc80"]),
+        lambda m: m.train(["é", "😀\udfff", "a"]),
         lambda m: m.train({"a": 1}),
         lambda m: m.train(tokens=["a"]),
         lambda m: m.encode_query(["a", None]),
@@ -206,6 +208,25 @@ def test_bytes_tokens_share_entries_with_their_utf8_text(text_model):
     model = trained(["é", "é"])
     assert model.encode_query([b"\xc3\xa9", "q"]) == model.encode_query(["é", "q"])
     assert model.encode_document([bytearray(b"\xc3\xa9")]) == model.encode_document(["é"])
+
+
+@pytest.mark.parametrize(
+    "words",
+    [["é", "ÿx"], ["中文", "a", "ﬀ"], ["😀", "a😀中", "é"], ["x" * 40 + "中", "中" * 20, "é" * 9]],
+)
+def test_str_tokens_of_every_width_count_as_their_utf8(words, tmp_path):
+    class Token(str):  # result keys made from the tokens' UTF-8, not the caller's objects
+        pass
+
+    document = words + ["ascii", b"raw"] + words[::-1]
+    as_bytes = [word if isinstance(word, bytes) else word.encode() for word in document]
+    text, raw = trained(document), trained(as_bytes)
+    text.dump(str(tmp_path / "text.json"))
+    raw.dump(str(tmp_path / "raw.json"))
+    assert (tmp_path / "text.json").read_bytes() == (tmp_path / "raw.json").read_bytes()
+    subclassed = [Token(word) if isinstance(word, str) else word for word in document]
+    assert text.encode_document(subclassed) == raw.encode_document(as_bytes)
+    assert text.encode_query(subclassed) == raw.encode_query(as_bytes)
 
 
 def test_result_key_that_is_not_utf8_raises_unicode_error():

@@ -6,6 +6,10 @@
 #include "pickling.h"
 #include "token_casters.h"
 
+template <>
+struct pybind11::detail::type_caster<tarn::typing::text::BM25>
+    : initialised_caster<tarn::typing::text::BM25> {};
+
 namespace pytarntext {
 
 using tarn::typing::text::BM25;

@@ -72,3 +72,23 @@ py::object copy_instance(py::handle self, py::handle memo) {
 }
 
 }  // namespace pytarntext
+
+namespace pybind11::detail {
+
+// The caster of a bound class's instances as arguments, self included: an instance that
+// cls.__new__ made and that neither __init__ nor __setstate__ filled has no native object, so it is
+// refused, as an argument of the wrong type, instead of being read.
+template <class T>
+struct initialised_caster : type_caster_base<T> {
+  bool load(handle source, bool convert) {
+    if (isinstance<T>(source)) {
+      auto* instance = reinterpret_cast<detail::instance*>(source.ptr());
+      if (!instance->get_value_and_holder(get_type_info(typeid(T))).holder_constructed()) {
+        return false;
+      }
+    }
+    return type_caster_base<T>::load(source, convert);
+  }
+};
+
+}  // namespace pybind11::detail

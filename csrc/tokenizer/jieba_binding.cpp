@@ -15,16 +15,23 @@ namespace pytarntext {
 
 namespace py = pybind11;
 
-namespace {
-
-using cppjieba::Jieba;
-
 // The Python class: the library's facade with the paths it was read from. A pickle carries the
 // paths; a copy shares the facade, which segmentation only reads.
 struct Segmenter {
   JiebaPaths paths;
-  std::shared_ptr<const Jieba> jieba;
+  std::shared_ptr<const cppjieba::Jieba> jieba;
 };
+
+}  // namespace pytarntext
+
+template <>
+struct pybind11::detail::type_caster<pytarntext::Segmenter>
+    : initialised_caster<pytarntext::Segmenter> {};
+
+namespace pytarntext {
+namespace {
+
+using cppjieba::Jieba;
 
 constexpr int kStateVersion = 1;
 

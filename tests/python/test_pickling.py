@@ -184,3 +184,23 @@ def test_unpickling_reads_the_files_again_and_copies_do_not(tiny_paths):
 def test_unpickling_a_wrong_segmenter_state_raises(state, error):
     with pytest.raises(error):
         Jieba.__new__(Jieba).__setstate__(state)
+
+
+def test_an_instance_never_filled_is_refused_not_read():
+    # What cls.__new__ makes before __setstate__ (which may fail) has no native object yet.
+    output = run_child("""
+        from pytarntext import BM25, Jieba
+
+        bare_encoder, bare_segmenter = BM25.__new__(BM25), Jieba.__new__(Jieba)
+        calls = [
+            lambda: bare_encoder.b(), lambda: bare_encoder.train(["a"]),
+            lambda: bare_encoder.encode_query(["a"]), lambda: bare_encoder.dump("/nonexistent/x"),
+            lambda: BM25().merge(bare_encoder), lambda: bare_segmenter.cut("a"),
+        ]
+        for call in calls:
+            try:
+                call()
+            except TypeError:
+                print("TypeError")
+    """)
+    assert output.split() == ["TypeError"] * 6

@@ -18,20 +18,19 @@ namespace {
 
 py::object bm25_state(py::handle self) {
   const std::string state = native_of<BM25>(self).state();
-  return with_instance_dict(self, py::bytes(state));
+  return with_attributes(self, py::bytes(state));
 }
 
-// Fills an instance that cls.__new__ made. pybind11 treats __setstate__ as it treats __init__: on
-// a live encoder the call does nothing.
-void restore_bm25(py::detail::value_and_holder& slot, const py::object& state) {
-  const py::handle self = reinterpret_cast<PyObject*>(slot.inst);
-  const auto [native, dict] = split_instance_dict(state);
+// Fills an instance that cls.__new__ made (the way pickle and copy rebuild one).
+void restore_bm25(py::handle self, const py::object& state) {
+  const py::detail::value_and_holder slot = unfilled_slot<BM25>(self);
+  const auto [native, attributes] = split_attributes(state);
   if (!PyBytes_Check(native.ptr())) throw py::type_error("BM25 state must be bytes");
   BM25 model = BM25::from_state(std::string_view(
       PyBytes_AS_STRING(native.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(native.ptr()))));
-  check_instance_dict(self, dict);
+  check_attributes(self, attributes);
   adopt(slot, std::make_shared<BM25>(std::move(model)));
-  restore_instance_dict(self, dict);
+  restore_attributes(self, attributes);
 }
 
 }  // namespace
@@ -67,7 +66,7 @@ void register_bm25(py::module_& module) {
            })
       .def("merge", &BM25::merge)
       .def("__getstate__", &bm25_state)
-      .def("__setstate__", &restore_bm25, py::detail::is_new_style_constructor())
+      .def("__setstate__", &restore_bm25)
       .def("__reduce__", &reduce_to_state)
       .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
       .def("__copy__", [](py::handle self) { return copy_instance<BM25>(self, py::none()); })

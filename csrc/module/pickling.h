@@ -18,15 +18,26 @@ namespace py = pybind11;
 // protocols 0 and 1, which allocates a bare pybind11 object and so ends the process.
 py::tuple reduce_to_state(py::handle self);
 
-// `state`, or (state, attribute dict) when the instance has attributes of its own.
-py::object with_instance_dict(py::handle self, py::object state);
+// What a Python subclass adds to an instance: its attribute dict and the values of the __slots__
+// it declares. None for what it does not have.
+struct Attributes {
+  py::object dict = py::none();
+  py::object slots = py::none();
+};
 
-// The native state and the attribute dict (None when absent) of what with_instance_dict made.
-std::pair<py::object, py::object> split_instance_dict(const py::object& state);
+// The attributes of `self`, as they are (not copied).
+Attributes attributes_of(py::handle self);
 
-// Raises TypeError unless `dict` is None or a dict that `self` can take.
-void check_instance_dict(py::handle self, py::handle dict);
-void restore_instance_dict(py::handle self, py::handle dict);
+// `state`, or (state, dict) when the instance has attributes, or (state, dict or None, slot
+// values) when it has slot values: the shapes Python's own objects pickle their attributes in.
+py::object with_attributes(py::handle self, py::object state);
+
+// The class's state and the attributes of what with_attributes made.
+std::pair<py::object, Attributes> split_attributes(const py::object& state);
+
+// Raises TypeError unless `self` can take `attributes`.
+void check_attributes(py::handle self, const Attributes& attributes);
+void restore_attributes(py::handle self, const Attributes& attributes);
 
 // The native object of `self`; TypeError unless `self` is a constructed instance of the bound
 // class T or of a subclass.
@@ -40,6 +51,15 @@ const T& native_of(py::handle self) {
   const auto slot = instance->get_value_and_holder(py::detail::get_type_info(typeid(T)));
   if (!slot.holder_constructed()) throw py::type_error("the instance was never initialised");
   return *slot.template value_ptr<T>();
+}
+
+// The slot that __setstate__ fills in `self`, an instance of T. pybind11 treats __setstate__ as a
+// constructor: it calls it only on an instance that cls.__new__ made and nothing has filled, and
+// ignores it on a live one, whose native object another thread may be using.
+template <class T>
+py::detail::value_and_holder unfilled_slot(py::handle self) {
+  auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
+  return instance->get_value_and_holder(py::detail::get_type_info(typeid(T)));
 }
 
 // Gives an instance that cls.__new__ made, and that has no native object yet, its native object;
@@ -61,13 +81,13 @@ py::object copy_instance(py::handle self, py::handle memo) {
   auto* instance = reinterpret_cast<py::detail::instance*>(copy.ptr());
   adopt(instance->get_value_and_holder(py::detail::get_type_info(typeid(T))),
         std::make_shared<T>(native));
-  py::object dict = py::getattr(self, "__dict__", py::none());
-  if (memo.is_none()) {
-    restore_instance_dict(copy, dict);
-  } else {
+  Attributes attributes = attributes_of(self);
+  if (!memo.is_none()) {
     memo[py::int_(reinterpret_cast<std::uintptr_t>(self.ptr()))] = copy;
-    restore_instance_dict(copy, py::module_::import("copy").attr("deepcopy")(dict, memo));
+    const py::object deepcopy = py::module_::import("copy").attr("deepcopy");
+    attributes = {deepcopy(attributes.dict, memo), deepcopy(attributes.slots, memo)};
   }
+  restore_attributes(copy, attributes);
   return copy;
 }
 

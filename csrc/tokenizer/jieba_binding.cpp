@@ -76,16 +76,16 @@ std::string path_string(py::handle path) {
 // (version, dict_path, hmm_path, user_dict_path, idf_path, stop_word_path)
 py::object jieba_state(py::handle self) {
   const JiebaPaths& paths = native_of<Segmenter>(self).paths;
-  return with_instance_dict(
+  return with_attributes(
       self, py::make_tuple(kStateVersion, path_object(paths.dict_path), path_object(paths.hmm_path),
                            path_object(paths.user_dict_path), path_object(paths.idf_path),
                            path_object(paths.stop_word_path)));
 }
 
 // Builds the segmenter anew from the paths, with the constructor's checks and exceptions.
-void restore_jieba(py::detail::value_and_holder& slot, const py::object& state) {
-  const py::handle self = reinterpret_cast<PyObject*>(slot.inst);
-  const auto [native, dict] = split_instance_dict(state);
+void restore_jieba(py::handle self, const py::object& state) {
+  const py::detail::value_and_holder slot = unfilled_slot<Segmenter>(self);
+  const auto [native, attributes] = split_attributes(state);
   if (!PyTuple_Check(native.ptr()) || py::len(native) != 6 ||
       !PyLong_Check(native[py::int_(0)].ptr())) {
     throw py::type_error("Jieba state must be a tuple of a version and five paths");
@@ -94,10 +94,10 @@ void restore_jieba(py::detail::value_and_holder& slot, const py::object& state) 
   if (!py::int_(kStateVersion).equal(fields[0])) {
     throw py::value_error("Jieba state has a version this module does not know");
   }
-  check_instance_dict(self, dict);
+  check_attributes(self, attributes);
   adopt(slot, make_jieba(path_string(fields[1]), path_string(fields[2]), path_string(fields[3]),
                          path_string(fields[4]), path_string(fields[5])));
-  restore_instance_dict(self, dict);
+  restore_attributes(self, attributes);
 }
 
 // Segments without the interpreter lock: the library only reads the facade, and the sentence is
@@ -136,7 +136,7 @@ void register_jieba(py::module_& module) {
       .def("cut", &cut, py::arg("sentence"))
       .def("cut_for_search", &cut_for_search, py::arg("sentence"))
       .def("__getstate__", &jieba_state)
-      .def("__setstate__", &restore_jieba, py::detail::is_new_style_constructor())
+      .def("__setstate__", &restore_jieba)
       .def("__reduce__", &reduce_to_state)
       .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
       .def("__copy__", [](py::handle self) { return copy_instance<Segmenter>(self, py::none()); })

@@ -29,17 +29,23 @@ def test_encoders_pickle_under_every_protocol():
         class Tagged(BM25):
             pass
 
+        class Slotted(BM25):
+            __slots__ = ("tag", "__hidden", "unset")
+
         plain = BM25(float("nan"), -0.0)
         plain.train(["a", "b", "a"]); plain.train([b"\\xff\\x00", b"long key of many bytes"])
         plain.train([7, -(2**63)])
         tagged = Tagged(); tagged.tag = ["kept"]
+        slotted = Slotted(); slotted.tag = ["kept"]; slotted._Slotted__hidden = 1
         plain.__reduce__()  # the inherited one would end the process
         for protocol in range(6):
-            for model in (plain, tagged, BM25()):
+            for model in (plain, tagged, slotted, BM25()):
                 restored = pickle.loads(pickle.dumps(model, protocol=protocol))
                 assert type(restored) is type(model)
                 assert restored.__getstate__() == model.__getstate__(), protocol
                 assert getattr(restored, "__dict__", None) == getattr(model, "__dict__", None)
+                names = ("tag", "_Slotted__hidden", "unset")
+                assert [getattr(restored, n, None) for n in names] == [getattr(model, n, None) for n in names]
             print(protocol)
     """)
     assert output.split() == ["0", "1", "2", "3", "4", "5"]
@@ -63,18 +69,24 @@ class Tagged(BM25):
     pass
 
 
+class Slotted(BM25):
+    __slots__ = ("tags",)
+
+
+@pytest.mark.parametrize("cls", [Tagged, Slotted])
 @pytest.mark.parametrize("copier", [copy.copy, copy.deepcopy])
-def test_copies_are_independent_encoders_of_the_same_class(copier):
-    model = Tagged(0.5)
+def test_copies_are_independent_encoders_of_the_same_class(copier, cls):
+    model = cls(0.5)
     model.train(["a", "b"])
     model.tags = ["x"]
     before = model.__getstate__()
     duplicate = copier(model)
     model.train(["a"])
     model.b(0.9)
-    assert type(duplicate) is Tagged
+    assert type(duplicate) is cls
     assert duplicate.__getstate__() == before
-    assert duplicate.__dict__ is not model.__dict__
+    assert getattr(duplicate, "__dict__", None) is None or duplicate.__dict__ is not model.__dict__
+    assert duplicate.tags == ["x"]
     assert (duplicate.tags is model.tags) == (copier is copy.copy)
 
 

@@ -159,7 +159,7 @@ def main(argv=None):
         make_room(client, args.collection, args.replace)
     except ValueError as error:
         client.close()
-        parser.error(f"{error} (in {args.url or args.path})")
+        parser.error(f"{args.url or args.path}: {error}")
 
     jieba, stop_words = load_segmenter(args.cppjieba)
     paragraphs = novel_paragraphs(args.cppjieba)

@@ -1,10 +1,16 @@
 """Keyword search in a sparse-vector store: the novel's paragraphs as BM25 vectors in Qdrant.
 
     pip install ".[qdrant]"
-    python examples/qdrant_search.py [--path DIR | --url URL] [--top 3] [QUERY ...]
+    python examples/qdrant_search.py [--path DIR | --url URL] [--collection NAME] [--replace]
+                                     [--top 3] [QUERY ...]
 
-With no option the collection lives in a directory through Qdrant's local mode, so no server is
-needed; --url http://localhost:6333 sends the same requests to a server.
+With no option the collection lives in a new temporary directory through Qdrant's local mode, so no
+server is needed and every run starts afresh; --path DIR keeps the store in DIR, and
+--url http://localhost:6333 sends the same requests to a server.
+
+A collection that already exists under --collection (default: weicheng) is never deleted unasked:
+the run stops with a message and leaves it as it was. --replace deletes it, points and all, and
+builds it anew, which is what a second run against the same --path or --url needs.
 
 Stores key sparse vectors by 32-bit integer, so every token becomes `token_index(token)`, the CRC-32
 of its UTF-8 bytes (zlib's, the same in every language and every run; Python's hash() of a str is
@@ -61,6 +67,18 @@ def keywords(jieba, stop_words, text):
     return [word for word in jieba.cut_for_search(text) if word not in stop_words and not word.isspace()]
 
 
+def make_room(client, collection, replace=False):
+    """Clears the way for a new collection; one that exists is deleted only if `replace`.
+
+    Raises ValueError otherwise, before anything in the store has changed.
+    """
+    if client.collection_exists(collection):
+        if not replace:
+            raise ValueError(f"collection {collection!r} already exists: pass --replace to delete it "
+                             "and build it anew, or choose another --collection")
+        client.delete_collection(collection)
+
+
 def build_index(client, collection, paragraphs, jieba, stop_words):
     """Trains an encoder on the paragraphs and stores each one's vector as point `i`.
 
@@ -105,22 +123,43 @@ def search(client, collection, model, jieba, stop_words, query, top):
     return weights, [(hit.score, hit.id, hit.payload["paragraph"]) for hit in hits]
 
 
-def main():
+def positive_int(text):
+    """An argparse type: an integer of 1 or more, refused with a plain message otherwise."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not an integer") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"{value} is not a positive integer")
+    return value
+
+
+def build_parser():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("queries", nargs="*", default=QUERIES, metavar="QUERY")
     where = parser.add_mutually_exclusive_group()
     where.add_argument("--path", help="directory of a local-mode store (default: a new temporary one)")
     where.add_argument("--url", help="a Qdrant server, e.g. http://localhost:6333")
-    parser.add_argument("--collection", default="weicheng")
-    parser.add_argument("--top", type=int, default=3)
+    parser.add_argument("--collection", default="weicheng", help="collection to build (default: weicheng)")
+    parser.add_argument("--replace", action="store_true",
+                        help="delete an existing collection of that name, and all its points, instead of stopping")
+    parser.add_argument("--top", type=positive_int, default=3, help="hits per query (default: 3)")
     parser.add_argument("--cppjieba", default=str(default_cppjieba()), help="cppjieba tree with dict/ and test/")
-    args = parser.parse_args()
+    return parser
+
+
+def main(argv=None):
+    parser = build_parser()
+    args = parser.parse_args(argv)
 
     from qdrant_client import QdrantClient
 
     client = QdrantClient(url=args.url) if args.url else QdrantClient(path=args.path or tempfile.mkdtemp())
-    if client.collection_exists(args.collection):
-        client.delete_collection(args.collection)
+    try:
+        make_room(client, args.collection, args.replace)
+    except ValueError as error:
+        client.close()
+        parser.error(f"{args.url or args.path}: {error}")
 
     jieba, stop_words = load_segmenter(args.cppjieba)
     paragraphs = novel_paragraphs(args.cppjieba)

@@ -2,7 +2,7 @@
 
     pip install ".[spark]"
     python examples/spark_pipeline.py [--master local[2]] [--partitions 8] [--repeat 8] [--out DIR]
-                                      [--compare]
+                                      [--replace] [--compare]
 
 The steps, each on the executors unless said otherwise:
   1. split the corpus into partitions (the novel that ships with cppjieba, repeated --repeat times,
@@ -18,12 +18,18 @@ The steps, each on the executors unless said otherwise:
 
 The model and the vectors are exactly those of the same work done in one process; --compare does it
 and says so, with the time of each. On a cluster, --out must be storage that the executors share.
+
+--out is made ready before Spark starts: a missing directory is created, and one that already holds
+a run's output (model.json, vectors/ or whole.json) is refused, so that a second run cannot leave
+one run's model beside another's vectors. --replace deletes that output first instead. The vectors
+are written before the model, so a model.json is only ever there beside its complete vectors/.
 """
 
 import argparse
 import json
 import os
 import pathlib
+import shutil
 import sys
 import tempfile
 import time
@@ -31,6 +37,7 @@ import time
 from pytarntext import BM25, Jieba
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
+OUTPUTS = ("model.json", "vectors", "whole.json")  # what a run writes under --out
 
 
 def default_cppjieba():
@@ -70,6 +77,31 @@ def train_partition(documents):
     yield model
 
 
+def prepare_out(out, replace=False):
+    """Makes `out` ready for a run, before any work, so that a failure cannot mix two runs' output.
+
+    Creates a missing directory. One that holds an earlier run's output is refused unless `replace`,
+    which deletes that output now. Raises ValueError with a message naming the path.
+    """
+    path = pathlib.Path(out)
+    if path.exists() and not path.is_dir():
+        raise ValueError(f"--out {out} is not a directory")
+    try:
+        path.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise ValueError(f"cannot create --out {out}: {error.strerror}") from None
+    found = [name for name in OUTPUTS if (path / name).exists() or (path / name).is_symlink()]
+    if found and not replace:
+        raise ValueError(f"--out {out} already holds {', '.join(found)} from an earlier run: "
+                         "pass --replace to delete them, or choose another directory")
+    for name in found:
+        target = path / name
+        if target.is_dir() and not target.is_symlink():
+            shutil.rmtree(target)
+        else:
+            target.unlink()
+
+
 def merged(left, right):
     left.merge(right)
     return left
@@ -89,12 +121,12 @@ def run(spark, corpus, cppjieba, partitions, out):
 
     documents = sc.parallelize(list(enumerate(corpus)), partitions).mapPartitions(segment).cache()
     model = documents.mapPartitions(train_partition).treeReduce(merged)
-    model.dump(os.path.join(out, "model.json"))
 
     encoder = sc.broadcast(model)
     documents.map(lambda document: json.dumps(
         {"id": document[0], "vector": encoder.value.encode_document(document[1])}, ensure_ascii=False
     )).saveAsTextFile(os.path.join(out, "vectors"))
+    model.dump(os.path.join(out, "model.json"))  # last: a model file means its vectors are complete
     for done in (documents, segmenter, encoder):
         done.unpersist()
     return model
@@ -118,16 +150,39 @@ def read_vectors(out):
     return [record["vector"] for record in sorted(records, key=lambda record: record["id"])]
 
 
-def main():
+def positive_int(text):
+    """An argparse type: an integer of 1 or more, refused with a plain message otherwise."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not an integer") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"{value} is not a positive integer")
+    return value
+
+
+def build_parser():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--master", default="local[2]", help="Spark master URL (default: local[2])")
-    parser.add_argument("--partitions", type=int, default=8)
-    parser.add_argument("--repeat", type=int, default=8, help="copies of the novel in the corpus")
-    parser.add_argument("--out", default=None, help="directory for model.json and vectors/ (default: a new one)")
+    parser.add_argument("--partitions", type=positive_int, default=8)
+    parser.add_argument("--repeat", type=positive_int, default=8, help="copies of the novel in the corpus")
+    parser.add_argument("--out", default=None,
+                        help="directory for model.json and vectors/, created if missing (default: a new one)")
+    parser.add_argument("--replace", action="store_true",
+                        help="delete an earlier run's output in --out instead of refusing it")
     parser.add_argument("--compare", action="store_true", help="also do the work in one process and compare")
     parser.add_argument("--cppjieba", default=str(default_cppjieba()), help="cppjieba tree with dict/ and test/")
-    args = parser.parse_args()
+    return parser
+
+
+def main(argv=None):
+    parser = build_parser()
+    args = parser.parse_args(argv)
     out = args.out or tempfile.mkdtemp()
+    try:
+        prepare_out(out, args.replace)
+    except ValueError as error:
+        parser.error(str(error))
 
     # The Python workers must import pytarntext as this interpreter does; on a cluster, a
     # PYSPARK_PYTHON of the user's own names the executors' interpreter.

@@ -1,3 +1,6 @@
+import subprocess
+import sys
+
 import pytest
 
 qdrant_client = pytest.importorskip("qdrant_client")
@@ -49,3 +52,40 @@ def test_stop_words_never_reach_the_store(indexed):
 def test_token_index_is_the_crc32_of_utf8():
     # Pinned values: a store filled by one run must be queried by the same indices in the next.
     assert [qdrant_search.token_index(word) for word in ("", "a", "围城")] == [0, 0xE8B7BE43, 0x907DCEE7]
+
+
+@pytest.mark.parametrize("argv", [["--top", "0"], ["--top", "-1"], ["--top", "three"]])
+def test_options_that_make_no_sense_are_refused(argv, capsys):
+    with pytest.raises(SystemExit) as refused:
+        qdrant_search.build_parser().parse_args(argv)
+    assert refused.value.code == 2 and "--top" in capsys.readouterr().err
+
+
+def store_with_one_point(path, collection):
+    client = qdrant_client.QdrantClient(path=str(path))
+    client.create_collection(collection, vectors_config={},
+                             sparse_vectors_config={"user": qdrant_client.models.SparseVectorParams()})
+    client.upsert(collection, points=[qdrant_client.models.PointStruct(
+        id=1, vector={"user": qdrant_client.models.SparseVector(indices=[7], values=[1.0])})])
+    return client
+
+
+def test_existing_collection_is_kept_unless_replace(tmp_path):
+    client = store_with_one_point(tmp_path, "mine")
+    with pytest.raises(ValueError, match="'mine' already exists.*--replace"):
+        qdrant_search.make_room(client, "mine")
+    assert client.count("mine").count == 1
+    qdrant_search.make_room(client, "mine", replace=True)
+    assert not client.collection_exists("mine")
+    client.close()
+
+
+def test_script_leaves_an_existing_collection_alone(tmp_path):
+    store_with_one_point(tmp_path, "weicheng").close()  # local mode locks the directory while open
+    script = qdrant_search.ROOT / "examples" / "qdrant_search.py"
+    done = subprocess.run([sys.executable, str(script), "--path", str(tmp_path)], capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 2 and "'weicheng' already exists" in done.stderr
+    client = qdrant_client.QdrantClient(path=str(tmp_path))
+    assert client.count("weicheng").count == 1
+    client.close()

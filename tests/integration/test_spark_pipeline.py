@@ -1,5 +1,6 @@
 import os
 import struct
+import subprocess
 import sys
 
 import pytest
@@ -49,3 +50,54 @@ def test_spark_job_gives_exactly_the_one_process_model_and_vectors(spark, cppjie
     written = spark_pipeline.read_vectors(str(tmp_path))
     assert len(written) == len(corpus)
     assert [bits(vector) for vector in written] == [bits(vector) for vector in vectors]
+
+
+@pytest.mark.parametrize("argv", [["--partitions", "0"], ["--partitions", "-2"], ["--repeat", "0"],
+                                  ["--partitions", "two"]])
+def test_options_that_make_no_sense_are_refused(argv, capsys):
+    with pytest.raises(SystemExit) as refused:
+        spark_pipeline.build_parser().parse_args(argv)
+    assert refused.value.code == 2 and argv[0] in capsys.readouterr().err
+
+
+def test_missing_out_is_created(tmp_path):
+    out = tmp_path / "new" / "out"
+    spark_pipeline.prepare_out(str(out))
+    assert out.is_dir()
+
+
+def files(directory):
+    return {path: path.read_bytes() for path in directory.rglob("*") if path.is_file()}
+
+
+@pytest.mark.parametrize("earlier", spark_pipeline.OUTPUTS)
+def test_earlier_output_is_refused_untouched_or_replaced(tmp_path, earlier):
+    if earlier == "vectors":
+        (tmp_path / earlier).mkdir()
+        (tmp_path / earlier / "part-00000").write_text("old")
+    else:
+        (tmp_path / earlier).write_text("old")
+    before = files(tmp_path)
+    with pytest.raises(ValueError, match=f"{tmp_path} already holds {earlier} .*--replace"):
+        spark_pipeline.prepare_out(str(tmp_path))
+    assert files(tmp_path) == before
+
+    (tmp_path / "unrelated.txt").write_text("kept")
+    spark_pipeline.prepare_out(str(tmp_path), replace=True)
+    assert [path.name for path in tmp_path.iterdir()] == ["unrelated.txt"]
+
+
+def test_out_that_is_a_file_is_refused(tmp_path):
+    (tmp_path / "out").write_text("data")
+    with pytest.raises(ValueError, match="not a directory"):
+        spark_pipeline.prepare_out(str(tmp_path / "out"))
+
+
+def test_script_refuses_earlier_output_before_the_job(tmp_path):
+    (tmp_path / "model.json").write_text("earlier model")
+    script = spark_pipeline.ROOT / "examples" / "spark_pipeline.py"
+    done = subprocess.run([sys.executable, str(script), "--out", str(tmp_path)], capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 2 and str(tmp_path) in done.stderr
+    assert (tmp_path / "model.json").read_text() == "earlier model"
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["model.json"]

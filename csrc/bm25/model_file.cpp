@@ -359,7 +359,9 @@ void BM25::dump(const std::string& path) const {
 
 void BM25::load(std::string_view json_data) {
   if (json_data.empty()) throw std::runtime_error("json data should not be empty");
-  JsonValue document = json::parse_json(json_data);
+  // Other JSON writers escape non-ASCII text as \uXXXX; decoded by the parser, such a key is the
+  // token it names, and one that holds an escaped backslash stays a different token.
+  JsonValue document = json::parse_json(json_data, {.decode_unicode = true});
 
   // Every check passes before anything is assigned: a failed load changes nothing.
   const JsonValue frequency = std::move(document["_doc_token_frequency"]);

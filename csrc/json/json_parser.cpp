@@ -69,18 +69,69 @@ double to_double(const std::string& digits) {
   return value;
 }
 
+std::uint32_t hex_value(std::string_view digits) {
+  std::uint32_t value = 0;
+  for (const char c : digits) {
+    value = value * 16 + static_cast<std::uint32_t>(is_digit(c) ? c - '0'
+                                                    : c >= 'a'  ? c - 'a' + 10
+                                                                : c - 'A' + 10);
+  }
+  return value;
+}
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    out += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    out += static_cast<char>(0xC0 | (code_point >> 6));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    out += static_cast<char>(0xE0 | (code_point >> 12));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code_point >> 18));
+    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+}
+
+// Decodes the escape whose "u" is at `offset` (its four hex digits already checked), and a low
+// surrogate escape right after a high one, into `out`, leaving the offset on the last digit read.
+// False, with nothing consumed, for a surrogate that is not half of a pair.
+bool decode_unicode_escape(std::string_view text, std::size_t& offset, std::string& out) {
+  const std::uint32_t unit = hex_value(text.substr(offset + 1, 4));
+  if (unit < 0xD800 || unit > 0xDFFF) {
+    append_utf8(out, unit);
+    offset += 4;
+    return true;
+  }
+  if (unit > 0xDBFF) return false;  // a low surrogate with no high one before it
+  const std::string_view next = text.substr(offset + 5, 6);
+  if (next.size() < 6 || next[0] != '\\' || next[1] != 'u') return false;
+  for (std::size_t i = 2; i < 6; ++i) {
+    if (!is_hex(next[i])) return false;
+  }
+  const std::uint32_t low = hex_value(next.substr(2));
+  if (low < 0xDC00 || low > 0xDFFF) return false;
+  append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+  offset += 10;
+  return true;
+}
+
 }  // namespace
 
 void skip_whitespace(std::string_view text, std::size_t& offset) {
   while (offset < text.size() && is_whitespace(text[offset])) ++offset;
 }
 
-JsonValue parse_json(std::string_view text) {
+JsonValue parse_json(std::string_view text, ParseOptions options) {
   std::size_t offset = 0;
-  return parse_value(text, offset, 0);
+  return parse_value(text, offset, 0, options);
 }
 
-JsonValue parse_value(std::string_view text, std::size_t& offset, int depth) {
+JsonValue parse_value(std::string_view text, std::size_t& offset, int depth, ParseOptions options) {
   skip_whitespace(text, offset);
   const char c = char_at(text, offset);
   if ((c == '{' || c == '[') && depth >= kMaxDepth) {
@@ -89,11 +140,11 @@ JsonValue parse_value(std::string_view text, std::size_t& offset, int depth) {
   }
   switch (c) {
     case '{':
-      return parse_object(text, offset, depth);
+      return parse_object(text, offset, depth, options);
     case '[':
-      return parse_array(text, offset, depth);
+      return parse_array(text, offset, depth, options);
     case '"':
-      return parse_string(text, offset);
+      return parse_string(text, offset, options);
     case 't':
     case 'f':
       return parse_bool(text, offset);
@@ -106,7 +157,8 @@ JsonValue parse_value(std::string_view text, std::size_t& offset, int depth) {
   }
 }
 
-JsonValue parse_object(std::string_view text, std::size_t& offset, int depth) {
+JsonValue parse_object(std::string_view text, std::size_t& offset, int depth,
+                       ParseOptions options) {
   JsonValue object = JsonValue::make(JsonClass::Object);
   ++offset;
   skip_whitespace(text, offset);
@@ -115,7 +167,7 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth) {
     return object;
   }
   while (true) {
-    const JsonValue key = parse_value(text, offset, depth + 1);
+    const JsonValue key = parse_value(text, offset, depth + 1, options);
     skip_whitespace(text, offset);
     if (char_at(text, offset) != ':') {
       report("Error: Object: Expected colon, found '", char_at(text, offset));
@@ -123,7 +175,7 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth) {
     }
     ++offset;
     skip_whitespace(text, offset);
-    JsonValue value = parse_value(text, offset, depth + 1);
+    JsonValue value = parse_value(text, offset, depth + 1, options);
     object.entry_for(key.to_escaped_string()) = std::move(value);
     skip_whitespace(text, offset);
     const char next = char_at(text, offset);
@@ -139,7 +191,7 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth) {
   }
 }
 
-JsonValue parse_array(std::string_view text, std::size_t& offset, int depth) {
+JsonValue parse_array(std::string_view text, std::size_t& offset, int depth, ParseOptions options) {
   JsonValue array = JsonValue::make(JsonClass::Array);
   ++offset;
   skip_whitespace(text, offset);
@@ -148,7 +200,7 @@ JsonValue parse_array(std::string_view text, std::size_t& offset, int depth) {
     return array;
   }
   for (std::uint32_t index = 0;; ++index) {
-    array[index] = parse_value(text, offset, depth + 1);
+    array[index] = parse_value(text, offset, depth + 1, options);
     skip_whitespace(text, offset);
     const char next = char_at(text, offset);
     if (next == ',') {
@@ -163,7 +215,7 @@ JsonValue parse_array(std::string_view text, std::size_t& offset, int depth) {
   }
 }
 
-JsonValue parse_string(std::string_view text, std::size_t& offset) {
+JsonValue parse_string(std::string_view text, std::size_t& offset, ParseOptions options) {
   std::string collected;
   ++offset;
   while (true) {
@@ -207,7 +259,6 @@ JsonValue parse_string(std::string_view text, std::size_t& offset) {
         collected += '\t';
         break;
       case 'u':
-        // Kept as written: the six characters, no code point decoded.
         for (std::size_t i = 1; i <= 4; ++i) {
           const char hex = char_at(text, offset + i);
           if (!is_hex(hex)) {
@@ -215,9 +266,11 @@ JsonValue parse_string(std::string_view text, std::size_t& offset) {
             return JsonValue::make(JsonClass::String);
           }
         }
-        collected += '\\';
-        collected.append(text, offset, 5);
-        offset += 4;
+        if (!options.decode_unicode || !decode_unicode_escape(text, offset, collected)) {
+          collected += '\\';  // kept as written: the six characters
+          collected.append(text, offset, 5);
+          offset += 4;
+        }
         break;
       default:
         collected += '\\';

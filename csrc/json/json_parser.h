@@ -7,21 +7,32 @@
 
 namespace tarn::json {
 
+struct ParseOptions {
+  // Off: a \uXXXX escape is kept as its six characters, so that after parsing it cannot be told
+  // from an escaped backslash followed by "uXXXX". On: it is decoded to the code point's UTF-8
+  // bytes, a high and low surrogate escape joined into one; a surrogate escape that is not one
+  // half of such a pair has no UTF-8 form and is kept as written.
+  bool decode_unicode = false;
+};
+
 // Reads one value from the start of `text` and ignores whatever follows it. Lenient: a syntax fault
 // is reported as one "ERROR:" line on standard error, the construct yields a fallback value, and
 // reading resumes in the enclosing construct. Throws std::invalid_argument or std::out_of_range
 // only for a number that does not convert. Never reads past the end of the text; nesting deeper
 // than kMaxDepth is a fault like any other.
-JsonValue parse_json(std::string_view text);
+JsonValue parse_json(std::string_view text, ParseOptions options = {});
 
 inline constexpr int kMaxDepth = 1000;
 
 // The readers, each starting at `offset` (on the construct's first character) and leaving it after
 // the construct; `depth` is the number of objects and arrays around the offset.
-JsonValue parse_value(std::string_view text, std::size_t& offset, int depth = 0);
-JsonValue parse_object(std::string_view text, std::size_t& offset, int depth = 0);
-JsonValue parse_array(std::string_view text, std::size_t& offset, int depth = 0);
-JsonValue parse_string(std::string_view text, std::size_t& offset);
+JsonValue parse_value(std::string_view text, std::size_t& offset, int depth = 0,
+                      ParseOptions options = {});
+JsonValue parse_object(std::string_view text, std::size_t& offset, int depth = 0,
+                       ParseOptions options = {});
+JsonValue parse_array(std::string_view text, std::size_t& offset, int depth = 0,
+                      ParseOptions options = {});
+JsonValue parse_string(std::string_view text, std::size_t& offset, ParseOptions options = {});
 JsonValue parse_number(std::string_view text, std::size_t& offset);
 JsonValue parse_bool(std::string_view text, std::size_t& offset);
 JsonValue parse_null(std::string_view text, std::size_t& offset);

@@ -79,6 +79,33 @@ INSTANTIATE_TEST_SUITE_P(
                   "ERROR: Number: unexpected character '\0'\n"
                   "ERROR: Array: Expected ',' or ']', found '\0'\n"s}));
 
+class ParseDecodingUnicode : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseDecodingUnicode, YieldsValueAndErrorLines) {
+  testing::internal::CaptureStderr();
+  const JsonValue value = parse_json(GetParam().text, {.decode_unicode = true});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), GetParam().errors);
+  EXPECT_EQ(value.to_text(0, ""), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParseDecodingUnicode,
+    testing::Values(
+        ParseCase{"\"\\u0041\\u00e9\\u4E2D\\uffff\"", "\"A\u00e9\u4e2d\xef\xbf\xbf\"", ""},
+        ParseCase{"\"\\u0000\\u0022\\u005c\"", "\"\0\\\"\\\\\""s, ""},
+        ParseCase{"\"\\ud83d\\ude00\\uDBFF\\uDFFF\"", "\"\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\"", ""},
+        // An escaped backslash stays a backslash before plain text.
+        ParseCase{"\"\\\\u4e2d\"", "\"\\\\u4e2d\"", ""},
+        ParseCase{"{\"\\u4e2d\" : 1, \"\\\\u4e2d\" : 2}",
+                  "{\n\"\\\\u4e2d\" : 2,\n\"\u4e2d\" : 1\n}", ""},
+        // Surrogates that are not a pair have no UTF-8 form: kept as written.
+        ParseCase{"\"\\ud800x\\udc00\\ud800\\u0041\\ud800\\ud800\\udc00\\ud800\"",
+                  "\"\\\\ud800x\\\\udc00\\\\ud800A\\\\ud800\xf0\x90\x80\x80\\\\ud800\"", ""},
+        ParseCase{"\"\\ud800\\", "\"\"",
+                  "ERROR: String: Expected '\"' before the end of the text, found '\0'\n"s},
+        ParseCase{"\"\\ud800\\u12\"", "\"\"",
+                  "ERROR: String: Expected hex character in unicode escape, found '\"'\n"}));
+
 TEST(Parse, ExponentMultipliesByAPowerOfTen) {
   bool ok = false;
   // 1.1 * 10.0 is exactly halfway between two doubles and rounds to even: 11.

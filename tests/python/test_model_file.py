@@ -1,3 +1,4 @@
+import json
 import locale
 import math
 import os
@@ -125,7 +126,7 @@ def test_loaded_zero_count_refuses_to_encode():
 @pytest.mark.parametrize(
     "tokens",
     [
-        ['q"uote', "back\\slash", "\\u0001", "\x01", "\t\n\r\b\f", "\\", '"', "", "\x7f", "é", "a/b"],
+        ['q"uote', "back\\slash", "\\u0001", "\\ud83d\\ude00", "\x01", "\t\n\r\b\f", "\\", '"', "", "\x7f", "é", "a/b"],
         [b"\xff", b"\\u0041", b"A", b"\x00", "\x00"],
         [-(2**63), 2**63 - 1, 0, -1],
     ],
@@ -141,6 +142,16 @@ def test_every_token_survives_dump_and_load(tmp_path, tokens):
     assert (tmp_path / "again.json").read_bytes() == (tmp_path / "model.json").read_bytes()
     probe = [t for t in tokens if not isinstance(t, bytes) or t.isascii()]
     assert restored.encode_query(probe) == original.encode_query(probe)
+
+
+@pytest.mark.parametrize("ensure_ascii", [True, False])
+def test_unicode_escaped_keys_load_as_the_tokens_they_name(tmp_path, ensure_ascii):
+    counts = {"中国": 2, "😀": 1, "é": 3, "\x01": 1, '"': 1, "\\": 1, "\\u4e2d": 4, "\\ud83d\\ude00": 5}
+    document = {"_doc_token_frequency": counts, "_doc_count": 3, "_doc_length_average": 1.5, "_b": 0.75, "_k1": 1.2}
+    model = BM25()
+    model.load(json.dumps(document, ensure_ascii=ensure_ascii))
+    model.dump(str(tmp_path / "model.json"))
+    assert json.loads((tmp_path / "model.json").read_text(), strict=False)["_doc_token_frequency"] == counts
 
 
 @pytest.mark.parametrize("path", ["missing/model.json", "."])

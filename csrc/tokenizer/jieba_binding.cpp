@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cppjieba/Jieba.hpp"
 #include "data_files.h"
@@ -100,17 +101,14 @@ void restore_jieba(py::handle self, const py::object& state) {
   restore_attributes(self, attributes);
 }
 
-// Segments without the interpreter lock: the library only reads the facade, and the sentence is
-// the call's own copy.
+// Segments, then de-duplicates and decodes the words, without the interpreter lock: the library
+// only reads the facade, and the sentence is the call's own copy.
 template <class Cut>
 Words segment(const Segmenter& segmenter, const Sentence& sentence, Cut cut) {
-  Words result;
-  result.from_str = sentence.from_str;
-  {
-    py::gil_scoped_release release;
-    cut(*segmenter.jieba, sentence.bytes, result.words);
-  }
-  return result;
+  py::gil_scoped_release release;
+  std::vector<cppjieba::Word> words;
+  cut(*segmenter.jieba, sentence.bytes, words);
+  return pack_words(words, sentence.from_str);
 }
 
 using WordList = std::vector<cppjieba::Word>;

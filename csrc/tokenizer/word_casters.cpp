@@ -4,37 +4,16 @@
 #include <cstring>
 #include <string_view>
 
-namespace pybind11::detail {
+namespace pytarntext {
 namespace {
 
-// A str of UTF-8 bytes known to be valid, in two passes over a short word: the first counts the
-// characters and finds the widest lead byte, which alone fixes the str's canonical width.
-PyObject* valid_utf8_to_str(std::string_view word) {
-  Py_ssize_t length = 0;
-  unsigned char widest = 0;
-  for (const char c : word) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte & 0xC0) != 0x80) {
-      ++length;
-      if (byte > widest) widest = byte;
-    }
-  }
-  const Py_UCS4 maximum = widest < 0x80   ? 0x7F
-                          : widest < 0xC4 ? 0xFF
-                          : widest < 0xF0 ? 0xFFFF
-                                          : 0x10FFFF;
-  PyObject* text = PyUnicode_New(length, maximum);
-  if (text == nullptr) throw error_already_set();
-  if (maximum == 0x7F) {
-    std::memcpy(PyUnicode_DATA(text), word.data(), word.size());
-    return text;
-  }
-  const int kind = PyUnicode_KIND(text);
-  void* data = PyUnicode_DATA(text);
+// Code points of valid UTF-8, written as `Unit`s (the str's width) at `out`.
+template <class Unit>
+void decode_valid_utf8(std::string_view word, char* out) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(word.data());
   const auto* end = bytes + word.size();
-  for (Py_ssize_t index = 0; bytes < end; ++index) {
-    Py_UCS4 code_point = *bytes++;
+  for (; bytes < end; out += sizeof(Unit)) {
+    std::uint32_t code_point = *bytes++;
     if (code_point >= 0xF0) {
       code_point = ((code_point & 0x07) << 18) | ((bytes[0] & 0x3F) << 12) |
                    ((bytes[1] & 0x3F) << 6) | (bytes[2] & 0x3F);
@@ -46,63 +25,82 @@ PyObject* valid_utf8_to_str(std::string_view word) {
       code_point = ((code_point & 0x1F) << 6) | (bytes[0] & 0x3F);
       bytes += 1;
     }
-    PyUnicode_WRITE(kind, data, index, code_point);
+    const auto unit = static_cast<Unit>(code_point);
+    std::memcpy(out, &unit, sizeof(Unit));  // `units` keeps no alignment
   }
-  return text;
 }
 
-PyObject* word_to_str(std::string_view word, bool valid) {
-  if (valid) return valid_utf8_to_str(word);
-  // Bytes from the caller may be anything: the interpreter's strict decoder raises for them.
-  PyObject* text =
-      PyUnicode_DecodeUTF8(word.data(), static_cast<Py_ssize_t>(word.size()), "strict");
-  if (text == nullptr) throw error_already_set();
-  return text;
+// Writes a word of valid UTF-8 at `units + offset` at its str's width, in two passes over a short
+// word: the first counts the characters and finds the widest lead byte, which alone fixes that
+// width. Returns the word and the offset after it.
+Words::Distinct decode_word(std::string_view word, char* units, std::size_t& offset) {
+  std::size_t length = 0;
+  unsigned char widest = 0;
+  for (const char c : word) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) {
+      ++length;
+      if (byte > widest) widest = byte;
+    }
+  }
+  const std::uint32_t maximum = widest < 0x80   ? 0x7F
+                                : widest < 0xC4 ? 0xFF
+                                : widest < 0xF0 ? 0xFFFF
+                                                : 0x10FFFF;
+  const Words::Distinct decoded{offset, length, maximum};
+  char* out = units + offset;
+  if (maximum == 0x7F) {
+    std::memcpy(out, word.data(), word.size());
+    offset += word.size();
+    return decoded;
+  }
+  const std::size_t width = maximum == 0xFF ? 1 : maximum == 0xFFFF ? 2 : 4;
+  offset += length * width;
+  if (width == 1) {
+    decode_valid_utf8<std::uint8_t>(word, out);
+  } else if (width == 2) {
+    decode_valid_utf8<std::uint16_t>(word, out);
+  } else {
+    decode_valid_utf8<std::uint32_t>(word, out);
+  }
+  return decoded;
 }
 
-// The str made for each distinct word of one sentence; holds one reference to each.
+// The index of each distinct word of one sentence, by open addressing over its first and last
+// bytes (all of a word of up to eight bytes).
 class WordTable {
  public:
   explicit WordTable(std::size_t words) {
     std::size_t size = 16;
-    while (size < words * 2) size *= 2;
+    while (size < words + words / 2) size *= 2;  // small: the table is cleared on every call
     _slots.assign(size, 0);
-    _made.reserve(words);
+    _seen.reserve(words);
   }
-  ~WordTable() {
-    for (const Made& made : _made) Py_DECREF(made.text);
-  }
-  WordTable(const WordTable&) = delete;
-  WordTable& operator=(const WordTable&) = delete;
 
-  // The str for `word`, made by `make` the first time the word is met. A borrowed reference.
-  template <class Make>
-  PyObject* find_or_make(std::string_view word, Make make) {
+  // The index of `word` among the distinct words, and whether it is new.
+  std::pair<std::uint32_t, bool> find_or_add(std::string_view word) {
     const std::uint64_t key = short_key(word);
     const std::size_t mask = _slots.size() - 1;
     for (std::size_t index = mix(key, word.size()) & mask;; index = (index + 1) & mask) {
       std::uint32_t& slot = _slots[index];
       if (slot == 0) {
-        PyObject* text = make(word);
-        _made.push_back({word, key, text});
-        slot = static_cast<std::uint32_t>(_made.size());
-        return text;
+        _seen.push_back({word, key});
+        slot = static_cast<std::uint32_t>(_seen.size());
+        return {slot - 1, true};
       }
-      const Made& made = _made[slot - 1];
-      if (made.key == key && made.word.size() == word.size() &&
-          (word.size() <= 8 || made.word == word)) {
-        return made.text;
+      const Seen& seen = _seen[slot - 1];
+      if (seen.key == key && seen.word.size() == word.size() &&
+          (word.size() <= 8 || seen.word == word)) {
+        return {slot - 1, false};
       }
     }
   }
 
  private:
-  struct Made {
+  struct Seen {
     std::string_view word;
     std::uint64_t key;
-    PyObject* text;
   };
-
   // Every byte of a word of up to eight bytes, in fixed-size loads (no library call): two such
   // words of one length are equal exactly when their keys are.
   static std::uint64_t short_key(std::string_view word) {
@@ -127,9 +125,55 @@ class WordTable {
                                     (mixed >> 29));  // high bits down: the mask keeps low ones
   }
 
-  std::vector<std::uint32_t> _slots;  // index into _made, plus one; 0 when empty
-  std::vector<Made> _made;
+  std::vector<std::uint32_t> _slots;  // index into _seen, plus one; 0 when empty
+  std::vector<Seen> _seen;
 };
+
+}  // namespace
+
+Words pack_words(const std::vector<cppjieba::Word>& words, bool valid_utf8) {
+  std::size_t bytes = 0;
+  for (const cppjieba::Word& word : words) bytes += word.word.size();
+  Words result;
+  // A character of n UTF-8 bytes takes at most 4 bytes at the widest str width, and n >= 1.
+  result.units = std::make_unique_for_overwrite<char[]>(valid_utf8 ? bytes * 4 : bytes);
+  result.order.reserve(words.size());
+  result.distinct.reserve(words.size());
+  std::size_t offset = 0;
+  WordTable table(words.size());
+  for (const cppjieba::Word& word : words) {
+    const auto [index, added] = table.find_or_add(word.word);
+    result.order.push_back(index);
+    if (!added) continue;
+    if (valid_utf8) {
+      result.distinct.push_back(decode_word(word.word, result.units.get(), offset));
+    } else {
+      result.distinct.push_back({offset, word.word.size(), 0});
+      std::memcpy(result.units.get() + offset, word.word.data(), word.word.size());
+      offset += word.word.size();
+    }
+  }
+  return result;
+}
+
+}  // namespace pytarntext
+
+namespace pybind11::detail {
+namespace {
+
+// A new reference to the str of one distinct word.
+PyObject* make_str(const pytarntext::Words& words, const pytarntext::Words::Distinct& word) {
+  const char* units = words.units.get() + word.offset;
+  const auto length = static_cast<Py_ssize_t>(word.length);
+  // Bytes from the caller may be anything: the interpreter's strict decoder raises for them.
+  PyObject* text = word.widest == 0 ? PyUnicode_DecodeUTF8(units, length, "strict")
+                                    : PyUnicode_New(length, word.widest);
+  if (text == nullptr) throw error_already_set();
+  if (word.widest != 0) {
+    std::memcpy(PyUnicode_DATA(text), units, word.length * PyUnicode_KIND(text));
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -158,16 +202,22 @@ bool type_caster<pytarntext::Sentence>::load(handle source, bool) {
   return true;
 }
 
-handle type_caster<pytarntext::Words>::cast(const pytarntext::Words& result, return_value_policy,
+handle type_caster<pytarntext::Words>::cast(const pytarntext::Words& words, return_value_policy,
                                             handle) {
-  const std::vector<cppjieba::Word>& words = result.words;
-  object list = reinterpret_steal<object>(PyList_New(static_cast<Py_ssize_t>(words.size())));
+  object list = reinterpret_steal<object>(PyList_New(static_cast<Py_ssize_t>(words.order.size())));
   if (!list) pybind11_fail("Could not allocate list object!");
-  WordTable made(words.size());
-  const auto make = [&](std::string_view word) { return word_to_str(word, result.from_str); };
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    PyObject* text = made.find_or_make(words[i].word, make);
-    Py_INCREF(text);  // the list's reference; the table's goes with the table
+  // Borrowed: the list holds them. Each is written at its word's first appearance, before any read.
+  const auto made = std::make_unique_for_overwrite<PyObject*[]>(words.distinct.size());
+  std::uint32_t next = 0;  // distinct words are numbered in order of first appearance
+  for (std::size_t i = 0; i < words.order.size(); ++i) {
+    const std::uint32_t index = words.order[i];
+    PyObject* text = made[index];
+    if (index == next) {
+      text = made[index] = make_str(words, words.distinct[index]);  // the list takes this one
+      ++next;
+    } else {
+      Py_INCREF(text);
+    }
     PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), text);
   }
   return list.release();

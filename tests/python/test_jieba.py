@@ -15,6 +15,8 @@ SENTENCES = [
     " 　 ",
     "，。，。",
     "a",
+    # Repeated words of every str width, and long words alike in their first and last bytes.
+    "café café 北京北京 😀😀 abcdefghij abcdXXghij abcdefghij 北京北京",
 ]
 
 
@@ -110,6 +112,8 @@ def test_bytes_sentences(jieba):
     assert jieba.cut_for_search(bytearray(sentence.encode())) == jieba.cut_for_search(sentence)
     with pytest.raises(UnicodeDecodeError):
         jieba.cut(b"ab\xc3\x28")  # the library takes \xc3\x28 as one character
+    with pytest.raises(UnicodeDecodeError):  # after some words' str objects are made
+        jieba.cut("北京 北京 ab ".encode() + b"\xc3\x28")
 
 
 def test_undecodable_bytes_give_no_words_and_one_error_line(jieba_paths):

@@ -327,28 +327,21 @@ void BM25::dump(const std::string& path) const {
 
   // Keys are written escaped, so that every token reads back as itself. Sorting them first lets
   // the object take each entry at its end instead of searching a million-entry tree.
-  struct Entry {
-    std::uint64_t order;
-    std::string_view key;
-    std::int32_t count;
-  };
-  std::vector<Entry> counts;
+  std::vector<KeyedCount> counts;
   std::deque<std::string> escaped;
   counts.reserve(_doc_token_frequency.size());
   _doc_token_frequency.for_each([&](std::string_view key, std::int32_t count) {
     if (key.find_first_of("\b\t\n\f\r\"\\") != std::string_view::npos) {
       key = escaped.emplace_back(json::json_escape(key));
     }
-    counts.push_back({byte_order_prefix(key), key, count});
+    counts.push_back(keyed_count(key, count));
   });
-  std::sort(counts.begin(), counts.end(), [](const Entry& left, const Entry& right) {
-    return left.order != right.order ? left.order < right.order : left.key < right.key;
-  });
+  sort_by_key(counts);
 
   JsonValue document;
   JsonValue& frequency = document["_doc_token_frequency"];
   frequency.set_kind(JsonClass::Object);
-  for (const Entry& entry : counts) frequency.entry_for(std::string(entry.key)) = entry.count;
+  for (const KeyedCount& entry : counts) frequency.entry_for(std::string(entry.key)) = entry.count;
   document["_doc_count"] = _doc_count;
   document["_doc_length_average"] = _doc_length_average;
   document["_b"] = _b;

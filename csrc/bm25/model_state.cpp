@@ -10,7 +10,6 @@
 // It does not check the values against each other or against what training produces: `load` can
 // give an encoder any counts and average, and such an encoder must survive a pickle too.
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <stdexcept>
@@ -76,21 +75,14 @@ class Reader {
 }  // namespace
 
 std::string BM25::state() const {
-  struct Entry {
-    std::uint64_t order;
-    std::string_view key;
-    std::int32_t count;
-  };
-  std::vector<Entry> entries;
+  std::vector<KeyedCount> entries;
   entries.reserve(_doc_token_frequency.size());
   std::size_t size = kHeaderBytes;
   _doc_token_frequency.for_each([&](std::string_view key, std::int32_t count) {
-    entries.push_back({byte_order_prefix(key), key, count});
+    entries.push_back(keyed_count(key, count));
     size += kEntryBytes + key.size();
   });
-  std::sort(entries.begin(), entries.end(), [](const Entry& left, const Entry& right) {
-    return left.order != right.order ? left.order < right.order : left.key < right.key;
-  });
+  sort_by_key(entries);
 
   std::string state(size, '\0');
   Writer out(state.data());
@@ -102,7 +94,7 @@ std::string BM25::state() const {
   out.integer(_doc_count);
   out.integer(_doc_length_total);
   out.integer(std::uint64_t{entries.size()});
-  for (const Entry& entry : entries) {
+  for (const KeyedCount& entry : entries) {
     out.integer(static_cast<std::uint32_t>(entry.key.size()));  // keys are under 4 GiB
     out.bytes(entry.key);
     out.integer(entry.count);

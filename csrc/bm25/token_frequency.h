@@ -44,6 +44,20 @@ inline std::uint64_t byte_order_prefix(std::string_view key) {
   return __builtin_bswap64(load_short(key.data(), key.size() < 8 ? key.size() : 8));
 }
 
+// A key and its count, on the way out of a table in key order (the model file, the pickled state).
+struct KeyedCount {
+  std::uint64_t order;  // byte_order_prefix(key)
+  std::string_view key;
+  std::int32_t count;
+};
+
+inline KeyedCount keyed_count(std::string_view key, std::int32_t count) {
+  return {byte_order_prefix(key), key, count};
+}
+
+// Sorts by key, unsigned bytes and a prefix first; most comparisons end on the eight-byte prefix.
+void sort_by_key(std::vector<KeyedCount>& entries);
+
 // Byte equality, with short tokens compared as one word.
 inline bool same_token(std::string_view left, std::string_view right) {
   if (left.size() != right.size()) return false;

@@ -58,7 +58,6 @@ void check_attributes(py::handle self, const Attributes& attributes) {
 }
 
 void restore_attributes(py::handle self, const Attributes& attributes) {
-  check_attributes(self, attributes);
   if (!attributes.dict.is_none()) self.attr("__dict__").attr("update")(attributes.dict);
   if (!attributes.slots.is_none()) {
     for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(attributes.slots)) {

@@ -35,8 +35,10 @@ py::object with_attributes(py::handle self, py::object state);
 // The class's state and the attributes of what with_attributes made.
 std::pair<py::object, Attributes> split_attributes(const py::object& state);
 
-// Raises TypeError unless `self` can take `attributes`.
+// Raises TypeError unless `self` can take `attributes`: checked before the native object is
+// given, so that a refused state leaves nothing half restored.
 void check_attributes(py::handle self, const Attributes& attributes);
+// Sets what check_attributes passed, or what attributes_of read from an instance of the same class.
 void restore_attributes(py::handle self, const Attributes& attributes);
 
 // The native object of `self`; TypeError unless `self` is a constructed instance of the bound

@@ -27,6 +27,7 @@ and would dominate, or flip the sign of, a query's normalised weights.
 import argparse
 import os
 import pathlib
+import re
 import sys
 import tempfile
 import zlib
@@ -123,6 +124,21 @@ def search(client, collection, model, jieba, stop_words, query, top):
     return weights, [(hit.score, hit.id, hit.payload["paragraph"]) for hit in hits]
 
 
+def cppjieba_tree(text):
+    """An argparse type: a cppjieba tree holding the dictionaries and the novel this example reads."""
+    for needed in ("dict/jieba.dict.utf8", "dict/stop_words.utf8", "test/testdata/weicheng.utf8"):
+        if not (pathlib.Path(text) / needed).is_file():
+            raise argparse.ArgumentTypeError(f"{text!r} is not a cppjieba tree: it has no {needed}")
+    return text
+
+
+def collection_name(text):
+    """An argparse type: a name Qdrant takes for a collection (letters, digits, "-", "_", ".")."""
+    if not re.fullmatch(r"[A-Za-z0-9_.-]+", text) or text in {".", ".."}:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a collection name: use letters, digits, '-', '_' and '.'")
+    return text
+
+
 def positive_int(text):
     """An argparse type: an integer of 1 or more, refused with a plain message otherwise."""
     try:
@@ -140,11 +156,12 @@ def build_parser():
     where = parser.add_mutually_exclusive_group()
     where.add_argument("--path", help="directory of a local-mode store (default: a new temporary one)")
     where.add_argument("--url", help="a Qdrant server, e.g. http://localhost:6333")
-    parser.add_argument("--collection", default="weicheng", help="collection to build (default: weicheng)")
+    parser.add_argument("--collection", type=collection_name, default="weicheng", help="collection to build (default: weicheng)")
     parser.add_argument("--replace", action="store_true",
                         help="delete an existing collection of that name, and all its points, instead of stopping")
     parser.add_argument("--top", type=positive_int, default=3, help="hits per query (default: 3)")
-    parser.add_argument("--cppjieba", default=str(default_cppjieba()), help="cppjieba tree with dict/ and test/")
+    parser.add_argument("--cppjieba", type=cppjieba_tree, default=str(default_cppjieba()),
+                        help="cppjieba tree with dict/ and test/")
     return parser
 
 
@@ -154,12 +171,13 @@ def main(argv=None):
 
     from qdrant_client import QdrantClient
 
-    client = QdrantClient(url=args.url) if args.url else QdrantClient(path=args.path or tempfile.mkdtemp())
+    store = args.url or args.path or tempfile.mkdtemp()
+    client = QdrantClient(url=store) if args.url else QdrantClient(path=store)
     try:
         make_room(client, args.collection, args.replace)
     except ValueError as error:
         client.close()
-        parser.error(f"{args.url or args.path}: {error}")
+        parser.error(f"{store}: {error}")
 
     jieba, stop_words = load_segmenter(args.cppjieba)
     paragraphs = novel_paragraphs(args.cppjieba)

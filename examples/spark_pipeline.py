@@ -150,6 +150,14 @@ def read_vectors(out):
     return [record["vector"] for record in sorted(records, key=lambda record: record["id"])]
 
 
+def cppjieba_tree(text):
+    """An argparse type: a cppjieba tree holding the dictionaries and the novel this example reads."""
+    for needed in ("dict/jieba.dict.utf8", "dict/stop_words.utf8", "test/testdata/weicheng.utf8"):
+        if not (pathlib.Path(text) / needed).is_file():
+            raise argparse.ArgumentTypeError(f"{text!r} is not a cppjieba tree: it has no {needed}")
+    return text
+
+
 def positive_int(text):
     """An argparse type: an integer of 1 or more, refused with a plain message otherwise."""
     try:
@@ -171,13 +179,18 @@ def build_parser():
     parser.add_argument("--replace", action="store_true",
                         help="delete an earlier run's output in --out instead of refusing it")
     parser.add_argument("--compare", action="store_true", help="also do the work in one process and compare")
-    parser.add_argument("--cppjieba", default=str(default_cppjieba()), help="cppjieba tree with dict/ and test/")
+    parser.add_argument("--cppjieba", type=cppjieba_tree, default=str(default_cppjieba()),
+                        help="cppjieba tree with dict/ and test/")
     return parser
 
 
 def main(argv=None):
     parser = build_parser()
     args = parser.parse_args(argv)
+    try:  # before anything is deleted: a run that cannot start must not cost the last one's output
+        from pyspark.sql import SparkSession
+    except ImportError:
+        parser.error('PySpark is not installed: pip install ".[spark]"')
     out = args.out or tempfile.mkdtemp()
     try:
         prepare_out(out, args.replace)
@@ -190,7 +203,6 @@ def main(argv=None):
         os.environ["PYSPARK_PYTHON"] = sys.executable
     else:
         os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
-    from pyspark.sql import SparkSession
 
     corpus = novel_corpus(args.cppjieba, args.repeat)
     start = time.perf_counter()

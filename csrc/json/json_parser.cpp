@@ -99,25 +99,20 @@ void append_utf8(std::string& out, std::uint32_t code_point) {
 
 // Decodes the escape whose "u" is at `offset` (its four hex digits already checked), and a low
 // surrogate escape right after a high one, into `out`, leaving the offset on the last digit read.
-// False, with nothing consumed, for a surrogate that is not half of a pair.
-bool decode_unicode_escape(std::string_view text, std::size_t& offset, std::string& out) {
+// A surrogate that is not half of a pair has no UTF-8 form: it is written as the three bytes its
+// code point would take (as Python's "surrogatepass" does), so that it stays a token of its own,
+// apart from the same six characters written with an escaped backslash.
+void decode_unicode_escape(std::string_view text, std::size_t& offset, std::string& out) {
   const std::uint32_t unit = hex_value(text.substr(offset + 1, 4));
-  if (unit < 0xD800 || unit > 0xDFFF) {
-    append_utf8(out, unit);
-    offset += 4;
-    return true;
-  }
-  if (unit > 0xDBFF) return false;  // a low surrogate with no high one before it
-  const std::string_view next = text.substr(offset + 5, 6);
-  if (next.size() < 6 || next[0] != '\\' || next[1] != 'u') return false;
-  for (std::size_t i = 2; i < 6; ++i) {
-    if (!is_hex(next[i])) return false;
-  }
-  const std::uint32_t low = hex_value(next.substr(2));
-  if (low < 0xDC00 || low > 0xDFFF) return false;
+  offset += 4;
+  if (unit < 0xD800 || unit > 0xDBFF) return append_utf8(out, unit);
+  const std::string_view next = text.substr(offset + 1, 6);
+  bool pair = next.size() == 6 && next[0] == '\\' && next[1] == 'u';
+  for (std::size_t i = 2; pair && i < 6; ++i) pair = is_hex(next[i]);
+  const std::uint32_t low = pair ? hex_value(next.substr(2)) : 0;
+  if (low < 0xDC00 || low > 0xDFFF) return append_utf8(out, unit);
   append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-  offset += 10;
-  return true;
+  offset += 6;
 }
 
 }  // namespace
@@ -266,7 +261,9 @@ JsonValue parse_string(std::string_view text, std::size_t& offset, ParseOptions 
             return JsonValue::make(JsonClass::String);
           }
         }
-        if (!options.decode_unicode || !decode_unicode_escape(text, offset, collected)) {
+        if (options.decode_unicode) {
+          decode_unicode_escape(text, offset, collected);
+        } else {
           collected += '\\';  // kept as written: the six characters
           collected.append(text, offset, 5);
           offset += 4;

@@ -39,7 +39,9 @@ std::pair<py::object, Attributes> split_attributes(const py::object& state) {
   if (PyTuple_Check(state.ptr()) && py::len(state) == 2 && PyDict_Check(state[py::int_(1)].ptr())) {
     return {state[py::int_(0)], {state[py::int_(1)], py::none()}};
   }
-  if (PyTuple_Check(state.ptr()) && py::len(state) == 3 && PyDict_Check(state[py::int_(2)].ptr())) {
+  // As Python's own objects: (dict, slot values), either of them None.
+  if (PyTuple_Check(state.ptr()) && py::len(state) == 3 &&
+      (PyDict_Check(state[py::int_(2)].ptr()) || state[py::int_(2)].is_none())) {
     return {state[py::int_(0)], {state[py::int_(1)], state[py::int_(2)]}};
   }
   return {state, {}};
@@ -58,7 +60,10 @@ void check_attributes(py::handle self, const Attributes& attributes) {
 }
 
 void restore_attributes(py::handle self, const Attributes& attributes) {
-  if (!attributes.dict.is_none()) self.attr("__dict__").attr("update")(attributes.dict);
+  // An empty dict sets nothing, also on an instance without one (as pickle's own BUILD skips it).
+  if (!attributes.dict.is_none() && py::len(attributes.dict) != 0) {
+    self.attr("__dict__").attr("update")(attributes.dict);
+  }
   if (!attributes.slots.is_none()) {
     for (const auto& [name, value] : py::reinterpret_borrow<py::dict>(attributes.slots)) {
       py::setattr(self, name, value);

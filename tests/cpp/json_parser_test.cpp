@@ -98,9 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"\"\\\\u4e2d\"", "\"\\\\u4e2d\"", ""},
         ParseCase{"{\"\\u4e2d\" : 1, \"\\\\u4e2d\" : 2}",
                   "{\n\"\\\\u4e2d\" : 2,\n\"\u4e2d\" : 1\n}", ""},
-        // Surrogates that are not a pair have no UTF-8 form: kept as written.
+        // Surrogates that are not a pair have no UTF-8 form: the three bytes of their code point.
         ParseCase{"\"\\ud800x\\udc00\\ud800\\u0041\\ud800\\ud800\\udc00\\ud800\"",
-                  "\"\\\\ud800x\\\\udc00\\\\ud800A\\\\ud800\xf0\x90\x80\x80\\\\ud800\"", ""},
+                  "\"\xed\xa0\x80x\xed\xb0\x80\xed\xa0\x80"
+                  "A\xed\xa0\x80\xf0\x90\x80\x80\xed\xa0\x80\"",
+                  ""},
         ParseCase{"\"\\ud800\\", "\"\"",
                   "ERROR: String: Expected '\"' before the end of the text, found '\0'\n"s},
         ParseCase{"\"\\ud800\\u12\"", "\"\"",

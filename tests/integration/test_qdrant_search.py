@@ -54,11 +54,12 @@ def test_token_index_is_the_crc32_of_utf8():
     assert [qdrant_search.token_index(word) for word in ("", "a", "围城")] == [0, 0xE8B7BE43, 0x907DCEE7]
 
 
-@pytest.mark.parametrize("argv", [["--top", "0"], ["--top", "-1"], ["--top", "three"]])
+@pytest.mark.parametrize("argv", [["--top", "0"], ["--top", "-1"], ["--top", "three"], ["--collection", ""],
+                                  ["--collection", "a/b"], ["--collection", ".."], ["--cppjieba", "/nonexistent"]])
 def test_options_that_make_no_sense_are_refused(argv, capsys):
     with pytest.raises(SystemExit) as refused:
         qdrant_search.build_parser().parse_args(argv)
-    assert refused.value.code == 2 and "--top" in capsys.readouterr().err
+    assert refused.value.code == 2 and argv[0] in capsys.readouterr().err
 
 
 def store_with_one_point(path, collection):

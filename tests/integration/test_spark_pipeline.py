@@ -53,7 +53,7 @@ def test_spark_job_gives_exactly_the_one_process_model_and_vectors(spark, cppjie
 
 
 @pytest.mark.parametrize("argv", [["--partitions", "0"], ["--partitions", "-2"], ["--repeat", "0"],
-                                  ["--partitions", "two"]])
+                                  ["--partitions", "two"], ["--cppjieba", "/nonexistent"]])
 def test_options_that_make_no_sense_are_refused(argv, capsys):
     with pytest.raises(SystemExit) as refused:
         spark_pipeline.build_parser().parse_args(argv)
@@ -91,6 +91,14 @@ def test_out_that_is_a_file_is_refused(tmp_path):
     (tmp_path / "out").write_text("data")
     with pytest.raises(ValueError, match="not a directory"):
         spark_pipeline.prepare_out(str(tmp_path / "out"))
+
+
+def test_a_run_that_cannot_start_replaces_nothing(tmp_path):
+    (tmp_path / "model.json").write_text("earlier")
+    run = subprocess.run([sys.executable, str(spark_pipeline.__file__), "--out", str(tmp_path), "--replace",
+                          "--cppjieba", str(tmp_path)], capture_output=True, text=True)
+    assert run.returncode == 2 and "is not a cppjieba tree" in run.stderr
+    assert (tmp_path / "model.json").read_text() == "earlier"
 
 
 def test_script_refuses_earlier_output_before_the_job(tmp_path):

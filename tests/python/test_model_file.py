@@ -154,6 +154,15 @@ def test_unicode_escaped_keys_load_as_the_tokens_they_name(tmp_path, ensure_asci
     assert json.loads((tmp_path / "model.json").read_text(), strict=False)["_doc_token_frequency"] == counts
 
 
+def test_a_lone_surrogate_escape_stays_apart_from_an_escaped_backslash(tmp_path):
+    model = BM25()
+    model.load(json.dumps({"_doc_token_frequency": {"\ud800": 1, "\\ud800": 5}, "_doc_count": 3,
+                           "_doc_length_average": 2.0, "_b": 0.75, "_k1": 1.2}))
+    model.dump(str(tmp_path / "model.json"))
+    text = (tmp_path / "model.json").read_bytes()
+    assert b'"\xed\xa0\x80" : 1' in text and b'"\\\\ud800" : 5' in text
+
+
 @pytest.mark.parametrize("path", ["missing/model.json", "."])
 def test_dump_to_an_unusable_path_creates_nothing(tmp_path, path):
     with pytest.raises(RuntimeError, match="^Failed to dump: Unable to open file$"):

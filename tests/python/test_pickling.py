@@ -134,6 +134,18 @@ def test_unpickling_a_wrong_state_raises(state, error):
         BM25.__new__(BM25).__setstate__(state)
 
 
+@pytest.mark.parametrize(
+    "cls, attributes, expected",
+    [(BM25, ({},), None), (BM25, ({}, None), None), (Tagged, ({"tags": 1}, None), 1), (Slotted, (None, {"tags": 2}), 2)],
+)
+def test_states_in_the_shapes_python_objects_use_restore(cls, attributes, expected):
+    restored = cls.__new__(cls)
+    restored.__setstate__((GOOD, *attributes))
+    state = restored.__getstate__()
+    assert (state if isinstance(state, bytes) else state[0]) == GOOD
+    assert getattr(restored, "tags", None) == expected
+
+
 def test_equal_encoders_pickle_to_equal_bytes():
     # Different insertion histories, one table layout each: the state is sorted.
     tokens = [f"token{i}" for i in range(100)]

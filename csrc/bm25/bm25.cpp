@@ -87,22 +87,22 @@ std::vector<Distinct<Token>> count_distinct(std::span<const Token> tokens) {
   return distinct;
 }
 
-// The entries' indices in token order. Sorts 16-byte records rather than the entries themselves.
+// The entries in token order, as their indices. Sorts 16-byte records rather than the entries
+// themselves.
+struct OrderRecord {
+  std::uint64_t order;
+  std::size_t index;
+};
+
 template <class Token>
-std::vector<std::size_t> token_order(const std::vector<Distinct<Token>>& distinct) {
-  struct Record {
-    std::uint64_t order;
-    std::size_t index;
-  };
-  std::vector<Record> records(distinct.size());
+std::vector<OrderRecord> token_order(const std::vector<Distinct<Token>>& distinct) {
+  std::vector<OrderRecord> records(distinct.size());
   for (std::size_t i = 0; i < distinct.size(); ++i) records[i] = {order_key(distinct[i].token), i};
-  std::sort(records.begin(), records.end(), [&](const Record& left, const Record& right) {
+  std::sort(records.begin(), records.end(), [&](const OrderRecord& left, const OrderRecord& right) {
     if (left.order != right.order) return left.order < right.order;
     return distinct[left.index].token < distinct[right.index].token;
   });
-  std::vector<std::size_t> indices(records.size());
-  for (std::size_t i = 0; i < records.size(); ++i) indices[i] = records[i].index;
-  return indices;
+  return records;
 }
 
 }  // namespace
@@ -113,8 +113,6 @@ void BM25::train(const std::vector<std::string>& tokens_vec) {
   const std::vector<std::string_view> views(tokens_vec.begin(), tokens_vec.end());
   train(std::span<const std::string_view>(views));
 }
-
-void BM25::train(std::span<const std::string_view> tokens_vec) { train_tokens(tokens_vec); }
 
 void BM25::train(std::span<const std::int64_t> tokens_vec) { train_tokens(tokens_vec); }
 
@@ -147,7 +145,68 @@ void BM25::train_tokens(std::span<const Token> tokens) {
   add_document(keys, tokens.size());
 }
 
-void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
+// Text tokens count straight into the table, one lookup per token: in real text most of a
+// document's tokens are already there, and counting the document apart first costs more than the
+// lookups it saves. Integer tokens still count per document, since each distinct one is turned
+// into its decimal key only once.
+void BM25::train(std::span<const std::string_view> tokens_vec) {
+  if (tokens_vec.empty()) throw std::runtime_error("trainning tokens_vec should not be empty");
+  const std::int64_t length_total = next_length_total(tokens_vec.size());
+  std::vector<std::uint64_t> hashes(tokens_vec.size());
+  for (std::size_t i = 0; i < tokens_vec.size(); ++i) {
+    hashes[i] = hash_token(tokens_vec[i]);
+    _doc_token_frequency.prefetch(hashes[i]);
+  }
+  std::vector<std::string_view> absent;
+  absent.reserve(tokens_vec.size());  // so that nothing below throws before the try
+  for (std::size_t i = 0; i < tokens_vec.size(); ++i) {
+    std::int32_t* count = _doc_token_frequency.find(tokens_vec[i], hashes[i]);
+    if (count == nullptr) {
+      absent.push_back(tokens_vec[i]);
+    } else if (*count == kInt32Max) {
+      undo_counts(tokens_vec.first(i), hashes);
+      throw std::runtime_error("BM25 token frequency would exceed 2147483647");
+    } else {
+      ++*count;
+    }
+  }
+  // The keys that are new: no pointer into the table is held from here on, so it may grow.
+  try {
+    std::string decimal;
+    const auto keys =
+        statistic_keys(count_distinct(std::span<const std::string_view>(absent)), decimal);
+    std::size_t key_bytes = 0;
+    for (const KeyCount& key : keys) {
+      if (key.count > kInt32Max) {
+        throw std::runtime_error("BM25 token frequency would exceed 2147483647");
+      }
+      if (key.key.size() > std::numeric_limits<std::uint32_t>::max()) {
+        throw std::length_error("token key longer than 4 GiB");
+      }
+      key_bytes += key.key.size();
+    }
+    _doc_token_frequency.reserve(keys.size(), key_bytes);
+    for (const KeyCount& key : keys) {
+      _doc_token_frequency.insert_new(key.key, key.hash, static_cast<std::int32_t>(key.count));
+    }
+  } catch (...) {
+    undo_counts(tokens_vec, hashes);  // nothing was inserted: every throw above precedes insert_new
+    throw;
+  }
+  add_to_totals(length_total);
+}
+
+// Takes back one count for each token that the table holds: the increments of a refused document.
+void BM25::undo_counts(std::span<const std::string_view> tokens,
+                       std::span<const std::uint64_t> hashes) {
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    if (std::int32_t* count = _doc_token_frequency.find(tokens[i], hashes[i])) --*count;
+  }
+}
+
+// The length total with one more document of `length` tokens. Throws, changing nothing, when the
+// document count or the total would leave its range.
+std::int64_t BM25::next_length_total(std::size_t length) const {
   if (_doc_count == kInt32Max) {
     throw std::runtime_error("BM25 document count would exceed 2147483647");
   }
@@ -156,6 +215,17 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
       __builtin_add_overflow(_doc_length_total, static_cast<std::int64_t>(length), &length_total)) {
     throw std::runtime_error("BM25 document length total would exceed 9223372036854775807");
   }
+  return length_total;
+}
+
+void BM25::add_to_totals(std::int64_t length_total) {
+  ++_doc_count;
+  _doc_length_total = length_total;
+  _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
+}
+
+void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
+  const std::int64_t length_total = next_length_total(length);
   std::size_t key_bytes = 0;
   for (const KeyCount& key : keys) key_bytes += key.key.size();
   // Room first: with no allocation left to fail, the update below is all or nothing.
@@ -175,9 +245,7 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
       _doc_token_frequency.insert_new(keys[i].key, keys[i].hash, count);
     }
   }
-  ++_doc_count;
-  _doc_length_total = length_total;
-  _doc_length_average = static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
+  add_to_totals(length_total);
 }
 
 namespace {
@@ -262,8 +330,8 @@ PositionWeights BM25::document_weights_of(std::span<const Token> tokens) const {
   const double saturation = ((length / _doc_length_average) * _b + (1.0 - _b)) * _k1;
   PositionWeights weights;
   weights.reserve(distinct.size());
-  for (const std::size_t index : token_order(distinct)) {
-    const auto& entry = distinct[index];
+  for (const OrderRecord& record : token_order(distinct)) {
+    const auto& entry = distinct[record.index];
     const double frequency = static_cast<double>(entry.count);
     weights.push_back({entry.position, 0.0 + frequency / (frequency + saturation)});
   }
@@ -276,15 +344,26 @@ PositionWeights BM25::query_weights_of(std::span<const Token> tokens) const {
   check_initialized();
   const auto distinct = count_distinct(tokens);
   std::string decimal;
-  const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
-  for (const KeyCount& key : keys) _doc_token_frequency.prefetch(key.hash);
+  std::vector<KeyCount> keys;  // integer tokens only: a text token is its own key
+  if constexpr (std::is_same_v<Token, std::int64_t>) keys = statistic_keys(distinct, decimal);
+  const auto key_of = [&](std::size_t index) {
+    if constexpr (std::is_same_v<Token, std::int64_t>) {
+      return std::pair{keys[index].key, keys[index].hash};
+    } else {
+      return std::pair{distinct[index].token, distinct[index].hash};
+    }
+  };
+  for (std::size_t i = 0; i < distinct.size(); ++i) {
+    _doc_token_frequency.prefetch(key_of(i).second);
+  }
   PositionWeights weights;
   weights.reserve(distinct.size());
   // Summed in ascending token order, which fixes the rounding of the total.
   double total = 0.0;
-  for (const std::size_t index : token_order(distinct)) {
-    const double idf = inverse_document_frequency(keys[index].key, keys[index].hash);
-    weights.push_back({distinct[index].position, idf});
+  for (const OrderRecord& record : token_order(distinct)) {
+    const auto [key, hash] = key_of(record.index);
+    const double idf = inverse_document_frequency(key, hash);
+    weights.push_back({distinct[record.index].position, idf});
     total += idf;
   }
   for (TokenWeight& weight : weights) weight.weight /= total;

@@ -87,6 +87,9 @@ class BM25 {
   template <class Token>
   void train_tokens(std::span<const Token> tokens);
   void add_document(std::span<const KeyCount> keys, std::size_t length);
+  std::int64_t next_length_total(std::size_t length) const;
+  void add_to_totals(std::int64_t length_total);
+  void undo_counts(std::span<const std::string_view> tokens, std::span<const std::uint64_t> hashes);
   template <class Token>
   PositionWeights document_weights_of(std::span<const Token> tokens) const;
   template <class Token>

@@ -103,11 +103,12 @@ namespace pybind11::detail {
 template <class T>
 struct initialised_caster : type_caster_base<T> {
   bool load(handle source, bool convert) {
-    if (isinstance<T>(source)) {
+    // The type's record as the caster's constructor found it: every lookup by typeid hashes the
+    // type's name, and this runs on every method call.
+    const type_info* const info = this->typeinfo;
+    if (info != nullptr && PyObject_TypeCheck(source.ptr(), info->type)) {
       auto* instance = reinterpret_cast<detail::instance*>(source.ptr());
-      if (!instance->get_value_and_holder(get_type_info(typeid(T))).holder_constructed()) {
-        return false;
-      }
+      if (!instance->get_value_and_holder(info).holder_constructed()) return false;
     }
     return type_caster_base<T>::load(source, convert);
   }

@@ -85,7 +85,7 @@ class TextLoader {
     if (PyBytes_Check(item)) {
       view = {PyBytes_AS_STRING(item), static_cast<std::size_t>(PyBytes_GET_SIZE(item))};
     } else if (PyByteArray_Check(item)) {
-      view = _tokens.copies.emplace_back(PyByteArray_AS_STRING(item), PyByteArray_GET_SIZE(item));
+      view = _tokens.copies.emplace_front(PyByteArray_AS_STRING(item), PyByteArray_GET_SIZE(item));
     } else {
       return false;
     }

@@ -7,7 +7,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
-#include <deque>
+#include <forward_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +24,9 @@ struct TextTokens {
   py::object items;                     // a list or tuple, whose items we borrow
   std::vector<std::string_view> views;  // into the items' own buffers, `encoded` or `copies`
   std::vector<char> encoded;            // UTF-8 of non-ASCII str items, one after another
-  std::deque<std::string> copies;       // bytearray items, whose buffers may move
+  // Bytearray items, whose buffers may move. A forward_list: addresses stay put, and an empty
+  // one allocates nothing (a deque allocates even empty, on every call).
+  std::forward_list<std::string> copies;
 };
 
 // A token list converted as list[int]: any sequence but str and bytes, whose items are integers

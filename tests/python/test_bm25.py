@@ -1,5 +1,6 @@
 import gc
 import math
+import pickle
 
 import pytest
 
@@ -265,3 +266,25 @@ def test_counts_that_would_pass_32_bits_are_refused_and_change_nothing():
     model.train(["new"])
     with pytest.raises(RuntimeError, match="^BM25 document count would exceed 2147483647$"):
         model.train([1])
+
+
+@pytest.mark.parametrize(
+    "document",
+    [
+        ["a", "b", "a", "new", "full"],
+        ["full", "a", "new"],
+        ["new", "a", "a", "b", "full", "a"],
+        ["a", "new", "new", "full", "newer"],
+    ],
+)
+def test_a_refused_document_takes_back_the_counts_it_had_added(document):
+    model = BM25()
+    model.load(
+        '{"_doc_token_frequency": {"full": 2147483647, "a": 5, "b": -3}, "_doc_count": 3,'
+        ' "_doc_length_average": 2.0, "_b": 0.75, "_k1": 1.2}'
+    )
+    before = pickle.dumps(model)
+    with pytest.raises(RuntimeError, match="^BM25 token frequency would exceed 2147483647$"):
+        model.train(document)
+    assert pickle.dumps(model) == before
+

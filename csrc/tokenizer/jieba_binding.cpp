@@ -106,11 +106,12 @@ void restore_jieba(py::handle self, const py::object& state) {
 }
 
 using WordList = std::vector<cppjieba::Word>;
+using StrList = py::typing::List<py::str>;
 
 // Segments and hashes the words without the interpreter lock: the library only reads the facade,
 // and the sentence is the call's own copy. The list is made with the lock, through the cache.
 template <class Cut>
-py::list segment(Segmenter& segmenter, const Sentence& sentence, Cut cut) {
+StrList segment(Segmenter& segmenter, const Sentence& sentence, Cut cut) {
   WordList words;
   std::vector<std::uint64_t> hashes;
   {
@@ -121,13 +122,13 @@ py::list segment(Segmenter& segmenter, const Sentence& sentence, Cut cut) {
   return word_list(segmenter.words, words, hashes, sentence.from_str);
 }
 
-py::list cut(Segmenter& segmenter, const Sentence& sentence) {
+StrList cut(Segmenter& segmenter, const Sentence& sentence) {
   return segment(segmenter, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
     j.Cut(s, words, true);
   });
 }
 
-py::list cut_for_search(Segmenter& segmenter, const Sentence& sentence) {
+StrList cut_for_search(Segmenter& segmenter, const Sentence& sentence) {
   return segment(segmenter, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
     j.CutForSearch(s, words, true);
   });

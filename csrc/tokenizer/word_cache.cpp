@@ -136,8 +136,8 @@ void WordCache::fill(PyObject** items, const std::vector<cppjieba::Word>& words,
   const cppjieba::Word* const end = word + words.size();
   const std::uint64_t* hash = hashes.data();
   while (word != end) {
-    // Read into locals once for each run of words found: for all the compiler knows, writing an
-    // item could change them, and reading them again for every word costs a fifth of a lookup.
+    // Read into locals once for each run of words found, not again for every word: for all the
+    // compiler knows, writing an item could change them.
     const std::uint32_t* const slots = _slots.data();
     const Entry* const entries = _entries.data();
     for (; word != end; ++word, ++hash, ++items) {
@@ -184,11 +184,11 @@ void WordCache::clear() {
   std::fill(_slots.begin(), _slots.end(), 0);
 }
 
-py::list word_list(WordCache& cache, const std::vector<cppjieba::Word>& words,
-                   const std::vector<std::uint64_t>& hashes, bool valid_utf8) {
+py::typing::List<py::str> word_list(WordCache& cache, const std::vector<cppjieba::Word>& words,
+                                    const std::vector<std::uint64_t>& hashes, bool valid_utf8) {
   // Made before the cache is read: allocating the list may run the garbage collector and with it
   // any Python code, a cut on this same Jieba included. Making a str runs none.
-  py::list list(words.size());
+  py::typing::List<py::str> list(words.size());
   cache.fill(reinterpret_cast<PyListObject*>(list.ptr())->ob_item, words, hashes, valid_utf8);
   return list;
 }

@@ -6,6 +6,7 @@
 
 #include <Python.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/typing.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -61,7 +62,9 @@ class WordCache {
 };
 
 // The list of str of `words` (hashes[i] the word_hash of words[i]), through `cache`. With the lock.
-pybind11::list word_list(WordCache& cache, const std::vector<cppjieba::Word>& words,
-                         const std::vector<std::uint64_t>& hashes, bool valid_utf8);
+pybind11::typing::List<pybind11::str> word_list(WordCache& cache,
+                                                const std::vector<cppjieba::Word>& words,
+                                                const std::vector<std::uint64_t>& hashes,
+                                                bool valid_utf8);
 
 }  // namespace pytarntext

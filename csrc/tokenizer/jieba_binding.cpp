@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,17 +11,20 @@
 #include "cppjieba/Jieba.hpp"
 #include "data_files.h"
 #include "module/pickling.h"
+#include "word_cache.h"
 #include "word_casters.h"
 
 namespace pytarntext {
 
 namespace py = pybind11;
 
-// The Python class: the library's facade with the paths it was read from. A pickle carries the
-// paths; a copy shares the facade, which segmentation only reads.
+// The Python class: the library's facade with the paths it was read from, and the str objects of
+// the words it has returned. A pickle carries the paths; a copy shares the facade, which
+// segmentation only reads, and starts a cache of its own.
 struct Segmenter {
   JiebaPaths paths;
   std::shared_ptr<const cppjieba::Jieba> jieba;
+  WordCache words;
 };
 
 }  // namespace pytarntext
@@ -53,8 +57,8 @@ std::shared_ptr<Segmenter> make_jieba(const std::string& dict_path, const std::s
   auto jieba = std::make_shared<const Jieba>(
       dict_path, hmm_path, user_dict_path.empty() ? kNoUserDictionary : user_dict_path, idf_path,
       stop_word_path);
-  return std::make_shared<Segmenter>(
-      Segmenter{{dict_path, hmm_path, user_dict_path, idf_path, stop_word_path}, std::move(jieba)});
+  return std::make_shared<Segmenter>(Segmenter{
+      {dict_path, hmm_path, user_dict_path, idf_path, stop_word_path}, std::move(jieba), {}});
 }
 
 // A path as the caller most likely gave it: str when it is UTF-8, else bytes.
@@ -101,25 +105,30 @@ void restore_jieba(py::handle self, const py::object& state) {
   restore_attributes(self, attributes);
 }
 
-// Segments, then de-duplicates and decodes the words, without the interpreter lock: the library
-// only reads the facade, and the sentence is the call's own copy.
+using WordList = std::vector<cppjieba::Word>;
+using StrList = py::typing::List<py::str>;
+
+// Segments and hashes the words without the interpreter lock: the library only reads the facade,
+// and the sentence is the call's own copy. The list is made with the lock, through the cache.
 template <class Cut>
-Words segment(const Segmenter& segmenter, const Sentence& sentence, Cut cut) {
-  py::gil_scoped_release release;
-  std::vector<cppjieba::Word> words;
-  cut(*segmenter.jieba, sentence.bytes, words);
-  return pack_words(words, sentence.from_str);
+StrList segment(Segmenter& segmenter, const Sentence& sentence, Cut cut) {
+  WordList words;
+  std::vector<std::uint64_t> hashes;
+  {
+    py::gil_scoped_release release;
+    cut(*segmenter.jieba, sentence.bytes, words);
+    hashes = word_hashes(words);
+  }
+  return word_list(segmenter.words, words, hashes, sentence.from_str);
 }
 
-using WordList = std::vector<cppjieba::Word>;
-
-Words cut(const Segmenter& segmenter, const Sentence& sentence) {
+StrList cut(Segmenter& segmenter, const Sentence& sentence) {
   return segment(segmenter, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
     j.Cut(s, words, true);
   });
 }
 
-Words cut_for_search(const Segmenter& segmenter, const Sentence& sentence) {
+StrList cut_for_search(Segmenter& segmenter, const Sentence& sentence) {
   return segment(segmenter, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
     j.CutForSearch(s, words, true);
   });

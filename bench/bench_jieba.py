@@ -8,8 +8,8 @@ the jieba package are compared only when installed (pip install rjieba jieba; ne
 dependency). Thread figures are medians of interleaved runs. --callgrind adds the instruction
 count of one pass, from Python and from the C++ loop, for the first pass (a fresh Jieba, whose
 cache of words is empty) and a later one (valgrind, some minutes). --cachegrind alone simulates the
-caches and branch predictor for a later pass of the C++ loop and of rjieba: the events that make
-equal instruction counts take different times.
+caches and branch predictor for a later pass of the C++ loop, of Jieba.cut and of rjieba: the
+events that make equal instruction counts take different times.
 """
 
 import argparse
@@ -141,7 +141,10 @@ def rjieba_child(passes):
 
 
 def print_cachegrind(lines_file):
-    rows = [("C++ loop (cppjieba)", lambda passes: [str(cut_loop_binary()), str(DICT), lines_file, str(passes), "cut"])]
+    rows = [
+        ("C++ loop (cppjieba)", lambda passes: [str(cut_loop_binary()), str(DICT), lines_file, str(passes), "cut"]),
+        ("Jieba.cut from Python", lambda passes: [sys.executable, __file__, "--callgrind-child", str(passes)]),
+    ]
     try:
         import rjieba  # noqa: F401
     except ImportError:

@@ -203,6 +203,9 @@ def test_unpickling_reads_the_files_again_and_copies_do_not(tiny_paths):
         ((1, "a", "b", 3, "d", "e"), TypeError),
         ((1, "a", "b", "\ud800", "d", "e"), UnicodeEncodeError),
         ((2, "a", "b", "c", "d", "e"), ValueError),
+        # A path is never cut short at a NUL, which would open another file.
+        ((1, "a\0b", "b", "c", "d", "e"), ValueError),
+        ((1, b"a\0b", "b", "c", "d", "e"), ValueError),
     ],
 )
 def test_unpickling_a_wrong_segmenter_state_raises(state, error):

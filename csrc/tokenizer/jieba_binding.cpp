@@ -108,17 +108,31 @@ void restore_jieba(py::handle self, const py::object& state) {
 using WordList = std::vector<cppjieba::Word>;
 using StrList = py::typing::List<py::str>;
 
+// Runs `work` without the interpreter lock. Not py::gil_scoped_release: a thread that takes the
+// lock back while the interpreter exits is ended by unwinding its stack, and from that guard's
+// noexcept destructor the unwinding ends the whole process instead.
+template <class Work>
+void without_lock(Work work) {
+  PyThreadState* const state = PyEval_SaveThread();
+  try {
+    work();
+  } catch (...) {
+    PyEval_RestoreThread(state);
+    throw;
+  }
+  PyEval_RestoreThread(state);
+}
+
 // Segments and hashes the words without the interpreter lock: the library only reads the facade,
 // and the sentence is the call's own copy. The list is made with the lock, through the cache.
 template <class Cut>
 StrList segment(Segmenter& segmenter, const Sentence& sentence, Cut cut) {
   WordList words;
   std::vector<std::uint64_t> hashes;
-  {
-    py::gil_scoped_release release;
+  without_lock([&] {
     cut(*segmenter.jieba, sentence.bytes, words);
     hashes = word_hashes(words);
-  }
+  });
   return word_list(segmenter.words, words, hashes, sentence.from_str);
 }
 

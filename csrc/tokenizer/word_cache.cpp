@@ -143,7 +143,9 @@ void WordCache::fill(PyObject** items, const std::vector<cppjieba::Word>& words,
     for (; word != end; ++word, ++hash, ++items) {
       const std::size_t size = word->word.size();
       const Entry* found = nullptr;
-      for (std::size_t index = *hash & mask; slots[index] != 0; index = (index + 1) & mask) {
+      std::size_t index = *hash & mask;
+      for (std::size_t probes = 0; probes < kLongestProbe && slots[index] != 0;
+           ++probes, index = (index + 1) & mask) {
         const Entry& entry = entries[slots[index] - 1];
         // Up to eight bytes, equal hashes of one length are equal words (word_hash).
         if (entry.hash == *hash && entry.size == size &&
@@ -166,7 +168,9 @@ PyObject* WordCache::add(std::string_view word, std::uint64_t hash, bool valid_u
   if (_entries.size() == kCapacity) clear();
   const std::size_t mask = _slots.size() - 1;
   std::size_t index = hash & mask;
-  while (_slots[index] != 0) index = (index + 1) & mask;
+  for (std::size_t probes = 0; _slots[index] != 0; index = (index + 1) & mask) {
+    if (++probes == kLongestProbe) return text;  // no free slot where a lookup would look
+  }
   Entry& entry = _entries.emplace_back();
   entry.hash = hash;
   entry.text = text;

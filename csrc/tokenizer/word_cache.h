@@ -27,6 +27,9 @@ class WordCache {
  public:
   static constexpr std::size_t kCapacity = 65536;  // words; when full it is emptied and refilled
   static constexpr std::size_t kLongestWord = 30;  // bytes; longer words are made afresh each time
+  // Slots a lookup reads at most: input made to share slots would otherwise make every lookup
+  // walk one long run, with the lock held. A word with no free slot that near is not kept.
+  static constexpr std::size_t kLongestProbe = 32;
 
   WordCache() = default;
   // A copy starts empty: the cache only remembers work, and the copy's owner fills its own.

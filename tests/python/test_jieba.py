@@ -164,3 +164,29 @@ def test_other_threads_run_while_a_long_sentence_is_segmented(jieba, novel_lines
     counter.join()
     assert elapsed > 0.05, "the sentence should take a while to segment"
     assert ticks_during >= 10
+
+
+def test_the_interpreter_exits_cleanly_with_threads_in_the_middle_of_a_cut(jieba_paths, novel_lines):
+    # Daemon threads are ended when they take the lock back after the interpreter has begun to exit.
+    text = "".join(novel_lines[:60])
+    script = f"""
+import os, sys, threading, time
+from pytarntext import Jieba
+jieba = Jieba(**{jieba_paths!r})
+text = {text!r}
+codes = []
+for attempt in range(8):
+    pid = os.fork()
+    if pid == 0:
+        def work():
+            while True:
+                jieba.cut(text)
+        for _ in range(3):
+            threading.Thread(target=work, daemon=True).start()
+        time.sleep(0.02 + 0.01 * attempt)
+        sys.exit(0)
+    codes.append(os.waitpid(pid, 0)[1])  # the wait status: 0 is exit code 0
+print(codes)
+"""
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (0, "[0, 0, 0, 0, 0, 0, 0, 0]\n"), run.stderr

@@ -7,6 +7,7 @@ import string
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 
@@ -105,3 +106,36 @@ print(kept)
 """
     run = subprocess.run([sys.executable, "-X", "dev", "-c", script], capture_output=True, text=True)
     assert (run.returncode, run.stdout) == (0, "清华大学\n"), run.stderr
+
+
+def cache_slot(word):
+    """The slot the cache's hash picks for a word of eight ASCII bytes, as the module computes it."""
+    mask64, multiplier = (1 << 64) - 1, 0x9E3779B97F4A7C15
+    value = int.from_bytes(word.encode(), "little") ^ (8 * multiplier & mask64)
+    value ^= value >> 33
+    value = value * 0xFF51AFD7ED558CCD & mask64
+    return (value ^ value >> 33) & (2 * CACHE_CAPACITY - 1)
+
+
+def test_words_made_to_share_slots_cost_about_what_other_words_cost(jieba):
+    # Untrusted text can be made of words whose slots crowd into one stretch of the table; each
+    # lookup must not walk all of them, with the interpreter lock held.
+    rng, seen, crowded, spread = random.Random(7), set(), [], []
+    while len(crowded) < 20000:
+        word = "".join(rng.choices(string.ascii_lowercase, k=8))
+        if word not in seen:
+            seen.add(word)
+            (crowded if cache_slot(word) < 8192 else spread).append(word)
+
+    def seconds(words):
+        text = " ".join(words)
+        best = float("inf")
+        for _ in range(3):
+            segmenter = copy.copy(jieba)
+            start = time.perf_counter()
+            assert segmenter.cut(text)[::2] == words
+            segmenter.cut(text)
+            best = min(best, time.perf_counter() - start)
+        return best
+
+    assert seconds(crowded) < 5 * seconds(spread[:20000])

@@ -127,11 +127,7 @@ std::vector<std::uint64_t> word_hashes(const std::vector<cppjieba::Word>& words)
 
 void WordCache::fill(PyObject** items, const std::vector<cppjieba::Word>& words,
                      const std::vector<std::uint64_t>& hashes, bool valid_utf8) {
-  if (_slots.empty()) {
-    _slots.assign(2 * kCapacity, 0);  // at most half full: short probes
-    _entries.reserve(kCapacity);      // once: growing would leave the smaller blocks in the heap
-  }
-  const std::size_t mask = _slots.size() - 1;
+  if (_slots.empty()) _slots.assign(kFirstSlots, 0);
   const cppjieba::Word* word = words.data();
   const cppjieba::Word* const end = word + words.size();
   const std::uint64_t* hash = hashes.data();
@@ -139,6 +135,7 @@ void WordCache::fill(PyObject** items, const std::vector<cppjieba::Word>& words,
     // Read into locals once for each run of words found, not again for every word: for all the
     // compiler knows, writing an item could change them.
     const std::uint32_t* const slots = _slots.data();
+    const std::size_t mask = _slots.size() - 1;
     const Entry* const entries = _entries.data();
     for (; word != end; ++word, ++hash, ++items) {
       const std::size_t size = word->word.size();
@@ -166,6 +163,7 @@ PyObject* WordCache::add(std::string_view word, std::uint64_t hash, bool valid_u
   PyObject* text = decode_word(word, valid_utf8);
   if (word.size() > kLongestWord) return text;
   if (_entries.size() == kCapacity) clear();
+  if (2 * (_entries.size() + 1) > _slots.size()) grow();
   const std::size_t mask = _slots.size() - 1;
   std::size_t index = hash & mask;
   for (std::size_t probes = 0; _slots[index] != 0; index = (index + 1) & mask) {
@@ -179,6 +177,19 @@ PyObject* WordCache::add(std::string_view word, std::uint64_t hash, bool valid_u
   _slots[index] = static_cast<std::uint32_t>(_entries.size());
   Py_INCREF(text);  // one reference for the cache, one for the caller
   return text;
+}
+
+// Twice the slots, the entries placed anew. An entry that lands further than a lookup reads from
+// where its hash points is never found again; it only holds its word until the cache is emptied.
+void WordCache::grow() {
+  std::vector<std::uint32_t> slots(2 * _slots.size(), 0);
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t i = 0; i < _entries.size(); ++i) {
+    std::size_t index = _entries[i].hash & mask;
+    while (slots[index] != 0) index = (index + 1) & mask;
+    slots[index] = static_cast<std::uint32_t>(i + 1);
+  }
+  _slots.swap(slots);
 }
 
 void WordCache::clear() {

@@ -30,6 +30,9 @@ class WordCache {
   // Slots a lookup reads at most: input made to share slots would otherwise make every lookup
   // walk one long run, with the lock held. A word with no free slot that near is not kept.
   static constexpr std::size_t kLongestProbe = 32;
+  // The table grows with the words kept, at most half full: a cache that sees few words (one of
+  // many short-lived copies, say) stays small.
+  static constexpr std::size_t kFirstSlots = 1024;
 
   WordCache() = default;
   // A copy starts empty: the cache only remembers work, and the copy's owner fills its own.
@@ -57,6 +60,7 @@ class WordCache {
   // A new str of `word`, kept unless it is too long; makes room by emptying a full cache.
   // Changes where the entries are.
   PyObject* add(std::string_view word, std::uint64_t hash, bool valid_utf8);
+  void grow();
   void clear();
 
   std::vector<Entry> _entries;

@@ -139,3 +139,29 @@ def test_words_made_to_share_slots_cost_about_what_other_words_cost(jieba):
         return best
 
     assert seconds(crowded) < 5 * seconds(spread[:20000])
+
+
+def test_a_cache_that_has_seen_few_words_stays_small(jieba_paths):
+    # Many short-lived copies, each cutting one sentence: their caches must take memory in
+    # proportion to their words, not a full-size table each.
+    script = f"""
+import copy, gc
+from pytarntext import Jieba
+def resident():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * 4096
+jieba = Jieba(**{jieba_paths!r})
+jieba.cut("我来到北京清华大学")
+before = resident()
+for _ in range(4):
+    copies = [copy.copy(jieba) for _ in range(300)]
+    for each in copies:
+        each.cut("我来到北京清华大学")
+    del copies
+    gc.collect()
+print((resident() - before) // 2**20)
+"""
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert int(run.stdout) < 20  # MiB; a full-size table for each copy kept about 150
+

@@ -25,47 +25,21 @@ and would dominate, or flip the sign of, a query's normalised weights.
 """
 
 import argparse
-import os
-import pathlib
 import re
 import sys
 import tempfile
 import zlib
 
-from pytarntext import BM25, Jieba
+from novel_data import cppjieba_tree, default_cppjieba, keywords, load_segmenter, novel_paragraphs, positive_int
+from pytarntext import BM25
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
 QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长", "赵辛楣", "结婚 离婚 围城"]
 VECTOR = "bm25"  # the collection's one sparse vector
-
-
-def default_cppjieba():
-    own = os.environ.get("PYTARNTEXT_CPPJIEBA_DIR")
-    return pathlib.Path(own) if own else ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
-
-
-def load_segmenter(cppjieba):
-    """The segmenter and the stop words that ship with cppjieba's data."""
-    d = pathlib.Path(cppjieba) / "dict"
-    jieba = Jieba(str(d / "jieba.dict.utf8"), str(d / "hmm_model.utf8"), "", str(d / "idf.utf8"),
-                  str(d / "stop_words.utf8"))
-    stop_words = frozenset((d / "stop_words.utf8").read_text(encoding="utf-8").splitlines())
-    return jieba, stop_words
-
-
-def novel_paragraphs(cppjieba):
-    text = (pathlib.Path(cppjieba) / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
-    return [line.strip() for line in text.splitlines() if line.strip()]
 
 
 def token_index(token):
     """A token's index in the store: CRC-32 of its UTF-8, an unsigned 32-bit integer."""
     return zlib.crc32(token.encode("utf-8"))
-
-
-def keywords(jieba, stop_words, text):
-    """The words of a text worth matching: no stop words, no blanks."""
-    return [word for word in jieba.cut_for_search(text) if word not in stop_words and not word.isspace()]
 
 
 def make_room(client, collection, replace=False):
@@ -124,30 +98,11 @@ def search(client, collection, model, jieba, stop_words, query, top):
     return weights, [(hit.score, hit.id, hit.payload["paragraph"]) for hit in hits]
 
 
-def cppjieba_tree(text):
-    """An argparse type: a cppjieba tree holding the dictionaries and the novel this example reads."""
-    for needed in ("dict/jieba.dict.utf8", "dict/stop_words.utf8", "test/testdata/weicheng.utf8"):
-        if not (pathlib.Path(text) / needed).is_file():
-            raise argparse.ArgumentTypeError(f"{text!r} is not a cppjieba tree: it has no {needed}")
-    return text
-
-
 def collection_name(text):
     """An argparse type: a name Qdrant takes for a collection (letters, digits, "-", "_", ".")."""
     if not re.fullmatch(r"[A-Za-z0-9_.-]+", text) or text in {".", ".."}:
         raise argparse.ArgumentTypeError(f"{text!r} is not a collection name: use letters, digits, '-', '_' and '.'")
     return text
-
-
-def positive_int(text):
-    """An argparse type: an integer of 1 or more, refused with a plain message otherwise."""
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not an integer") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"{value} is not a positive integer")
-    return value
 
 
 def build_parser():

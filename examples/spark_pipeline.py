@@ -34,38 +34,15 @@ import sys
 import tempfile
 import time
 
-from pytarntext import BM25, Jieba
-
-ROOT = pathlib.Path(__file__).resolve().parents[1]
+import novel_data
+from novel_data import cppjieba_tree, default_cppjieba, keywords, load_segmenter, novel_paragraphs, positive_int
+from pytarntext import BM25
 OUTPUTS = ("model.json", "vectors", "whole.json")  # what a run writes under --out
-
-
-def default_cppjieba():
-    own = os.environ.get("PYTARNTEXT_CPPJIEBA_DIR")
-    return pathlib.Path(own) if own else ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
-
-
-def load_segmenter(cppjieba):
-    """The segmenter and the stop words that ship with cppjieba's data."""
-    d = pathlib.Path(cppjieba) / "dict"
-    jieba = Jieba(str(d / "jieba.dict.utf8"), str(d / "hmm_model.utf8"), "", str(d / "idf.utf8"),
-                  str(d / "stop_words.utf8"))
-    stop_words = frozenset((d / "stop_words.utf8").read_text(encoding="utf-8").splitlines())
-    return jieba, stop_words
 
 
 def novel_corpus(cppjieba, repeat):
     """The novel's non-empty paragraphs, `repeat` times over."""
-    text = (pathlib.Path(cppjieba) / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
-    return [line.strip() for line in text.splitlines() if line.strip()] * repeat
-
-
-def keywords(jieba, stop_words, text):
-    """The words of a paragraph worth counting: no stop words, no blanks.
-
-    Counts are occurrences, so the commonest words would get a negative idf and swamp a query.
-    """
-    return [word for word in jieba.cut_for_search(text) if word not in stop_words and not word.isspace()]
+    return novel_paragraphs(cppjieba) * repeat
 
 
 def train_partition(documents):
@@ -110,8 +87,10 @@ def merged(left, right):
 def run(spark, corpus, cppjieba, partitions, out):
     """The whole job: returns the merged encoder; writes out/model.json and out/vectors/."""
     sc = spark.sparkContext
+    # The executors import by name the functions of modules that are not __main__.
+    sc.addPyFile(novel_data.__file__)
     if __name__ != "__main__":
-        sc.addPyFile(__file__)  # the executors import this module's functions by name
+        sc.addPyFile(__file__)
     segmenter = sc.broadcast(load_segmenter(cppjieba))  # built here first: a bad data file fails now
 
     def segment(paragraphs):
@@ -148,25 +127,6 @@ def read_vectors(out):
     records = [json.loads(line) for part in sorted(pathlib.Path(out, "vectors").glob("part-*"))
                for line in part.read_text(encoding="utf-8").splitlines()]
     return [record["vector"] for record in sorted(records, key=lambda record: record["id"])]
-
-
-def cppjieba_tree(text):
-    """An argparse type: a cppjieba tree holding the dictionaries and the novel this example reads."""
-    for needed in ("dict/jieba.dict.utf8", "dict/stop_words.utf8", "test/testdata/weicheng.utf8"):
-        if not (pathlib.Path(text) / needed).is_file():
-            raise argparse.ArgumentTypeError(f"{text!r} is not a cppjieba tree: it has no {needed}")
-    return text
-
-
-def positive_int(text):
-    """An argparse type: an integer of 1 or more, refused with a plain message otherwise."""
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not an integer") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"{value} is not a positive integer")
-    return value
 
 
 def build_parser():
@@ -208,7 +168,7 @@ def main(argv=None):
     start = time.perf_counter()
     spark = SparkSession.builder.master(args.master).appName("pytarntext BM25").getOrCreate()
     started = time.perf_counter()
-    model = run(spark, corpus, args.cppjieba, args.partitions, out)
+    run(spark, corpus, args.cppjieba, args.partitions, out)
     done = time.perf_counter()
     spark.stop()
     print(f"{len(corpus):,} paragraphs in {args.partitions} partitions on {args.master}: "

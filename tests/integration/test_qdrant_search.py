@@ -83,7 +83,7 @@ def test_existing_collection_is_kept_unless_replace(tmp_path):
 
 def test_script_leaves_an_existing_collection_alone(tmp_path):
     store_with_one_point(tmp_path, "weicheng").close()  # local mode locks the directory while open
-    script = qdrant_search.ROOT / "examples" / "qdrant_search.py"
+    script = qdrant_search.__file__
     done = subprocess.run([sys.executable, str(script), "--path", str(tmp_path)], capture_output=True, text=True,
                           timeout=120)
     assert done.returncode == 2 and "'weicheng' already exists" in done.stderr

@@ -103,7 +103,7 @@ def test_a_run_that_cannot_start_replaces_nothing(tmp_path):
 
 def test_script_refuses_earlier_output_before_the_job(tmp_path):
     (tmp_path / "model.json").write_text("earlier model")
-    script = spark_pipeline.ROOT / "examples" / "spark_pipeline.py"
+    script = spark_pipeline.__file__
     done = subprocess.run([sys.executable, str(script), "--out", str(tmp_path)], capture_output=True, text=True,
                           timeout=120)
     assert done.returncode == 2 and str(tmp_path) in done.stderr

@@ -1,0 +1,57 @@
+"""What the Spark and Qdrant examples share: the cppjieba tree that holds the novel and the
+dictionaries, the segmenter with its stop words, the words worth counting, and argparse types."""
+
+import argparse
+import os
+import pathlib
+
+from pytarntext import Jieba
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+
+
+def default_cppjieba():
+    own = os.environ.get("PYTARNTEXT_CPPJIEBA_DIR")
+    return pathlib.Path(own) if own else ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
+
+
+def load_segmenter(cppjieba):
+    """The segmenter and the stop words that ship with cppjieba's data."""
+    d = pathlib.Path(cppjieba) / "dict"
+    jieba = Jieba(str(d / "jieba.dict.utf8"), str(d / "hmm_model.utf8"), "", str(d / "idf.utf8"),
+                  str(d / "stop_words.utf8"))
+    stop_words = frozenset((d / "stop_words.utf8").read_text(encoding="utf-8").splitlines())
+    return jieba, stop_words
+
+
+def novel_paragraphs(cppjieba):
+    """The novel's non-empty paragraphs."""
+    text = (pathlib.Path(cppjieba) / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
+    return [line.strip() for line in text.splitlines() if line.strip()]
+
+
+def keywords(jieba, stop_words, text):
+    """The words of a text worth counting and matching: no stop words, no blanks.
+
+    Counts are occurrences, so the commonest words would get a negative idf and swamp a query.
+    """
+    return [word for word in jieba.cut_for_search(text) if word not in stop_words and not word.isspace()]
+
+
+def cppjieba_tree(text):
+    """An argparse type: a cppjieba tree holding the dictionaries and the novel the examples read."""
+    for needed in ("dict/jieba.dict.utf8", "dict/stop_words.utf8", "test/testdata/weicheng.utf8"):
+        if not (pathlib.Path(text) / needed).is_file():
+            raise argparse.ArgumentTypeError(f"{text!r} is not a cppjieba tree: it has no {needed}")
+    return text
+
+
+def positive_int(text):
+    """An argparse type: an integer of 1 or more, refused with a plain message otherwise."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not an integer") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"{value} is not a positive integer")
+    return value

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bm25/bm25.h"
+#include "use_model.h"
 
 using tarn::typing::text::BM25;
 
@@ -48,22 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;  // refused: nothing more to check
   }
 
-  std::vector<std::string> tokens;
-  model.doc_token_frequency().for_each([&](std::string_view key, std::int32_t) {
-    if (tokens.size() < 8) tokens.emplace_back(key);
-  });
-  tokens.emplace_back("unseen");
-  try {
-    model.encode_document(tokens);
-    model.encode_query(tokens);
-  } catch (const std::runtime_error&) {  // not initialised
-  }
-  const std::string before = model.state();
-  try {
-    model.train(tokens);
-  } catch (const std::runtime_error&) {  // a count would pass 32 bits: nothing may have changed
-    if (model.state() != before) std::abort();
-  }
+  use_model(model);
 
   static const std::string path = "/tmp/bm25_model_fuzzer." + std::to_string(::getpid()) + ".json";
   try {

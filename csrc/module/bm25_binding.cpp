@@ -38,8 +38,8 @@ void restore_bm25(py::handle self, const py::object& state) {
 void register_bm25(py::module_& module) {
   // Token lists arrive through TextTokens/IntTokens and leave through TextWeights/IntWeights
   // (token_casters.h); every method below is one native call between the two.
-  py::class_<BM25, std::shared_ptr<BM25>>(module, "BM25")
-      .def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2)
+  py::class_<BM25, std::shared_ptr<BM25>> bm25(module, "BM25");
+  bm25.def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2)
       .def("b", py::overload_cast<>(&BM25::b, py::const_))
       .def("b", py::overload_cast<double>(&BM25::b))
       .def("k1", py::overload_cast<>(&BM25::k1, py::const_))
@@ -64,13 +64,8 @@ void register_bm25(py::module_& module) {
            [](const BM25& self, IntTokens& tokens) {
              return IntWeights{self.query_weights(tokens.values), std::move(tokens)};
            })
-      .def("merge", &BM25::merge)
-      .def("__getstate__", &bm25_state)
-      .def("__setstate__", &restore_bm25)
-      .def("__reduce__", &reduce_to_state)
-      .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
-      .def("__copy__", [](py::handle self) { return copy_instance<BM25>(self, py::none()); })
-      .def("__deepcopy__", &copy_instance<BM25>);
+      .def("merge", &BM25::merge);
+  def_pickling<BM25>(bm25, &bm25_state, &restore_bm25);
 }
 
 }  // namespace pytarntext

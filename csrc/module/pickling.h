@@ -93,6 +93,19 @@ py::object copy_instance(py::handle self, py::handle memo) {
   return copy;
 }
 
+// The pickle and copy protocol of a bound class: `state` gives the instance's state, `restore`
+// fills an instance that cls.__new__ made from one; __reduce__ and __reduce_ex__ (every protocol)
+// go through them, copy and deepcopy through T's copy constructor.
+template <class T, class Class, class State, class Restore>
+Class& def_pickling(Class& cls, State state, Restore restore) {
+  return cls.def("__getstate__", state)
+      .def("__setstate__", restore)
+      .def("__reduce__", &reduce_to_state)
+      .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
+      .def("__copy__", [](py::handle self) { return copy_instance<T>(self, py::none()); })
+      .def("__deepcopy__", &copy_instance<T>);
+}
+
 }  // namespace pytarntext
 
 namespace pybind11::detail {

@@ -151,17 +151,13 @@ StrList cut_for_search(Segmenter& segmenter, const Sentence& sentence) {
 }  // namespace
 
 void register_jieba(py::module_& module) {
-  py::class_<Segmenter, std::shared_ptr<Segmenter>>(module, "Jieba")
+  py::class_<Segmenter, std::shared_ptr<Segmenter>> jieba(module, "Jieba");
+  jieba
       .def(py::init(&make_jieba), py::arg("dict_path"), py::arg("hmm_path"),
            py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def("cut", &cut, py::arg("sentence"))
-      .def("cut_for_search", &cut_for_search, py::arg("sentence"))
-      .def("__getstate__", &jieba_state)
-      .def("__setstate__", &restore_jieba)
-      .def("__reduce__", &reduce_to_state)
-      .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
-      .def("__copy__", [](py::handle self) { return copy_instance<Segmenter>(self, py::none()); })
-      .def("__deepcopy__", &copy_instance<Segmenter>);
+      .def("cut_for_search", &cut_for_search, py::arg("sentence"));
+  def_pickling<Segmenter>(jieba, &jieba_state, &restore_jieba);
 }
 
 }  // namespace pytarntext

@@ -1,5 +1,6 @@
 import os
 import pathlib
+import threading
 
 import pytest
 
@@ -81,3 +82,28 @@ def in_child():
         return text
 
     return run
+
+
+@pytest.fixture
+def run_in_threads():
+    """run(work, count): calls work(index) on `count` threads at once and returns what they raised,
+    as (index, exception) pairs."""
+
+    def run(work, count):
+        errors = []
+
+        def guarded(index):
+            try:
+                work(index)
+            except Exception as error:  # reported to the caller, with the thread's index
+                errors.append((index, error))
+
+        threads = [threading.Thread(target=guarded, args=(index,)) for index in range(count)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        return errors
+
+    return run
+

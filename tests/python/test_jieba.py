@@ -123,25 +123,17 @@ def test_undecodable_bytes_give_no_words_and_one_error_line(jieba_paths):
     assert len(run.stderr.splitlines()) == 1 and " ERROR " in run.stderr
 
 
-def test_threads_sharing_one_segmenter_get_the_single_thread_words(jieba, novel_lines):
+def test_threads_sharing_one_segmenter_get_the_single_thread_words(jieba, novel_lines, run_in_threads):
     lines = novel_lines[:40]
     expected = [(jieba.cut(line), jieba.cut_for_search(line)) for line in lines]
-    results, errors = {}, []
+    results = {}
 
     def work(index):
-        try:
-            order = lines if index % 2 else lines[::-1]
-            for line in order:
-                results.setdefault(index, {})[line] = (jieba.cut(line), jieba.cut_for_search(line))
-        except Exception as error:  # reported below, with the thread's index
-            errors.append((index, error))
+        order = lines if index % 2 else lines[::-1]
+        for line in order:
+            results.setdefault(index, {})[line] = (jieba.cut(line), jieba.cut_for_search(line))
 
-    threads = [threading.Thread(target=work, args=(index,)) for index in range(6)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert not errors
+    assert run_in_threads(work, 6) == []
     for index in range(6):
         assert [results[index][line] for line in lines] == expected
 

@@ -6,7 +6,6 @@ import random
 import string
 import subprocess
 import sys
-import threading
 import time
 
 import pytest
@@ -46,24 +45,16 @@ def test_words_stay_right_as_the_cache_fills_and_empties(jieba, many_lines):
     assert [from_bytes.cut(line) for line in many_lines[::-1]] == first[::-1]
 
 
-def test_threads_sharing_one_segmenter_through_cache_refills(jieba, many_lines):
+def test_threads_sharing_one_segmenter_through_cache_refills(jieba, many_lines, run_in_threads):
     reference = copy.copy(jieba)
     expected = [reference.cut(line) for line in many_lines]
-    segmenter, results, errors = copy.copy(jieba), {}, []
+    segmenter, results = copy.copy(jieba), {}
 
     def work(start):
-        try:
-            for index in range(start, len(expected), 4):
-                results[index] = segmenter.cut(many_lines[index])
-        except Exception as error:  # reported below
-            errors.append(error)
+        for index in range(start, len(expected), 4):
+            results[index] = segmenter.cut(many_lines[index])
 
-    threads = [threading.Thread(target=work, args=(start,)) for start in range(4)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert not errors
+    assert run_in_threads(work, 4) == []
     assert [results[index] for index in range(len(expected))] == expected
 
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bm25/bm25.h"
+#include "same_counts.h"
 
 namespace tarn::typing::text {
 namespace {
@@ -82,12 +83,7 @@ TEST_F(ModelFile, EveryTokenSurvivesDumpAndLoad) {
   model.dump(path("tokens.json"));
   BM25 loaded(0.75, 1.2);
   loaded.load(read_file(path("tokens.json")));
-  EXPECT_EQ(loaded.doc_token_frequency().size(), model.doc_token_frequency().size());
-  model.doc_token_frequency().for_each([&](std::string_view key, std::int32_t count) {
-    const std::int32_t* found = loaded.doc_token_frequency().find(key);
-    ASSERT_NE(found, nullptr) << key;
-    EXPECT_EQ(*found, count) << key;
-  });
+  expect_same_counts(model.doc_token_frequency(), loaded.doc_token_frequency());
 }
 
 TEST_F(ModelFile, FailedLoadChangesNothing) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bm25/bm25.h"
+#include "same_counts.h"
 
 namespace tarn::typing::text {
 namespace {
@@ -21,12 +22,7 @@ void expect_same_fields(const BM25& left, const BM25& right) {
   EXPECT_EQ(bits(left.doc_length_average()), bits(right.doc_length_average()));
   EXPECT_EQ(left.doc_count(), right.doc_count());
   EXPECT_EQ(left.doc_length_total(), right.doc_length_total());
-  ASSERT_EQ(left.doc_token_frequency().size(), right.doc_token_frequency().size());
-  left.doc_token_frequency().for_each([&](std::string_view key, std::int32_t count) {
-    const std::int32_t* found = right.doc_token_frequency().find(key);
-    ASSERT_NE(found, nullptr) << key;
-    EXPECT_EQ(*found, count) << key;
-  });
+  expect_same_counts(left.doc_token_frequency(), right.doc_token_frequency());
 }
 
 TEST(ModelState, RestoresEveryFieldExactly) {

@@ -55,3 +55,9 @@ def positive_int(text):
     if value < 1:
         raise argparse.ArgumentTypeError(f"{value} is not a positive integer")
     return value
+
+
+def add_cppjieba_option(parser):
+    """--cppjieba: the tree to read, checked when the arguments are parsed."""
+    parser.add_argument("--cppjieba", type=cppjieba_tree, default=str(default_cppjieba()),
+                        help="cppjieba tree with dict/ and test/")

@@ -30,7 +30,7 @@ import sys
 import tempfile
 import zlib
 
-from novel_data import cppjieba_tree, default_cppjieba, keywords, load_segmenter, novel_paragraphs, positive_int
+from novel_data import add_cppjieba_option, keywords, load_segmenter, novel_paragraphs, positive_int
 from pytarntext import BM25
 
 QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长", "赵辛楣", "结婚 离婚 围城"]
@@ -115,8 +115,7 @@ def build_parser():
     parser.add_argument("--replace", action="store_true",
                         help="delete an existing collection of that name, and all its points, instead of stopping")
     parser.add_argument("--top", type=positive_int, default=3, help="hits per query (default: 3)")
-    parser.add_argument("--cppjieba", type=cppjieba_tree, default=str(default_cppjieba()),
-                        help="cppjieba tree with dict/ and test/")
+    add_cppjieba_option(parser)
     return parser
 
 

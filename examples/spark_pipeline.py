@@ -35,7 +35,7 @@ import tempfile
 import time
 
 import novel_data
-from novel_data import cppjieba_tree, default_cppjieba, keywords, load_segmenter, novel_paragraphs, positive_int
+from novel_data import add_cppjieba_option, keywords, load_segmenter, novel_paragraphs, positive_int
 from pytarntext import BM25
 OUTPUTS = ("model.json", "vectors", "whole.json")  # what a run writes under --out
 
@@ -139,8 +139,7 @@ def build_parser():
     parser.add_argument("--replace", action="store_true",
                         help="delete an earlier run's output in --out instead of refusing it")
     parser.add_argument("--compare", action="store_true", help="also do the work in one process and compare")
-    parser.add_argument("--cppjieba", type=cppjieba_tree, default=str(default_cppjieba()),
-                        help="cppjieba tree with dict/ and test/")
+    add_cppjieba_option(parser)
     return parser
 
 

@@ -64,8 +64,7 @@ const std::int32_t* TokenFrequency::find(std::string_view key, std::uint64_t has
 std::int32_t& TokenFrequency::operator[](std::string_view key) {
   const std::uint64_t hash = hash_token(key);
   if (std::int32_t* count = find(key, hash)) return *count;
-  insert_new(key, hash, 0);
-  return *find(key, hash);
+  return insert_new(key, hash, 0);
 }
 
 void TokenFrequency::reserve(std::size_t entries, std::size_t key_bytes) {
@@ -78,7 +77,8 @@ void TokenFrequency::reserve(std::size_t entries, std::size_t key_bytes) {
   if (arena_bytes > _arena.capacity()) _arena.reserve(std::max(arena_bytes, 2 * _arena.capacity()));
 }
 
-void TokenFrequency::insert_new(std::string_view key, std::uint64_t hash, std::int32_t count) {
+std::int32_t& TokenFrequency::insert_new(std::string_view key, std::uint64_t hash,
+                                         std::int32_t count) {
   if (key.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("token key longer than 4 GiB");
   }
@@ -95,15 +95,17 @@ void TokenFrequency::insert_new(std::string_view key, std::uint64_t hash, std::i
     std::memcpy(_arena.data() + slot.key, &length, kLengthPrefix);
     std::memcpy(_arena.data() + slot.key + kLengthPrefix, key.data(), key.size());
   }
-  place(slot, hash);
+  Slot& placed = _slots[place(slot, hash)];
   ++_size;
+  return placed.count;
 }
 
-void TokenFrequency::place(Slot slot, std::uint64_t hash) {
+std::size_t TokenFrequency::place(Slot slot, std::uint64_t hash) {
   const std::size_t mask = _slots.size() - 1;
   std::size_t index = hash & mask;
   while (_slots[index].meta != 0) index = (index + 1) & mask;
   _slots[index] = slot;
+  return index;
 }
 
 void TokenFrequency::grow_to(std::size_t slot_count) {

@@ -109,8 +109,8 @@ class TokenFrequency {
   // The count for `key`, inserted as 0 when absent.
   std::int32_t& operator[](std::string_view key);
 
-  // Inserts a key that the caller has just found absent.
-  void insert_new(std::string_view key, std::uint64_t hash, std::int32_t count);
+  // Inserts a key that the caller has just found absent; its count, valid until the next insertion.
+  std::int32_t& insert_new(std::string_view key, std::uint64_t hash, std::int32_t count);
 
   // Makes room so that `entries` more keys totalling `key_bytes` bytes insert without allocating:
   // a caller that must change all or nothing allocates up front.
@@ -137,7 +137,7 @@ class TokenFrequency {
   std::string_view key_of(const Slot& slot) const;
   std::size_t probe(std::string_view key, std::uint64_t hash) const;
   void grow_to(std::size_t slot_count);
-  void place(Slot slot, std::uint64_t hash);
+  std::size_t place(Slot slot, std::uint64_t hash);
 
   std::vector<Slot> _slots;
   std::vector<char> _arena;  // long keys, each as a 32-bit length and its bytes

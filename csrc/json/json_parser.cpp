@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "utf8.h"
+
 namespace tarn::json {
 namespace {
 
@@ -80,21 +82,8 @@ std::uint32_t hex_value(std::string_view digits) {
 }
 
 void append_utf8(std::string& out, std::uint32_t code_point) {
-  if (code_point < 0x80) {
-    out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    out += static_cast<char>(0xC0 | (code_point >> 6));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    out += static_cast<char>(0xE0 | (code_point >> 12));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code_point >> 18));
-    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  }
+  char bytes[4];
+  out.append(bytes, write_utf8(code_point, bytes));
 }
 
 // Decodes the escape whose "u" is at `offset` (its four hex digits already checked), and a low

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "json/utf8.h"
+
 namespace pybind11::detail {
 namespace {
 
@@ -38,22 +40,8 @@ template <class Unit>
 char* encode_utf8(const Unit* units, std::size_t length, char* out) {
   for (std::size_t i = 0; i < length; ++i) {
     const std::uint32_t unit = units[i];
-    if (unit < 0x80) {
-      *out++ = static_cast<char>(unit);
-    } else if (unit < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (unit >> 6));
-      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
-    } else if (unit < 0x10000) {
-      if (unit >= 0xD800 && unit < 0xE000) return nullptr;
-      *out++ = static_cast<char>(0xE0 | (unit >> 12));
-      *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-      *out++ = static_cast<char>(0xF0 | (unit >> 18));
-      *out++ = static_cast<char>(0x80 | ((unit >> 12) & 0x3F));
-      *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
-    }
+    if (unit >= 0xD800 && unit < 0xE000) return nullptr;
+    out = tarn::json::write_utf8(unit, out);
   }
   return out;
 }

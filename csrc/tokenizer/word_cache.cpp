@@ -3,31 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bm25/token_frequency.h"
+
 namespace pytarntext {
 namespace {
 
 namespace py = pybind11;
+using tarn::typing::text::load_short;  // every byte of up to eight, without a library call
 
 std::uint64_t load8(const char* bytes) {
   std::uint64_t value;
   std::memcpy(&value, bytes, 8);
   return value;
-}
-
-std::uint64_t load4(const char* bytes) {
-  std::uint32_t value;
-  std::memcpy(&value, bytes, 4);
-  return value;
-}
-
-// Every byte of a word of up to eight bytes, in fixed-size loads (no library call).
-std::uint64_t short_key(const char* bytes, std::size_t size) {
-  if (size >= 4) return load4(bytes) | (load4(bytes + size - 4) << 32);
-  if (size == 0) return 0;
-  const auto byte = [&](std::size_t at) {
-    return std::uint64_t{static_cast<unsigned char>(bytes[at])};
-  };
-  return byte(0) | (byte(size / 2) << 8) | (byte(size - 1) << 16);
 }
 
 // A bijection, which brings every bit down to the low ones that pick a slot.
@@ -43,7 +30,7 @@ std::uint64_t word_hash(std::string_view word) {
   constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
   const char* bytes = word.data();
   std::size_t size = word.size();
-  if (size <= 8) return finish(short_key(bytes, size) ^ (size * kMultiplier));
+  if (size <= 8) return finish(load_short(bytes, size) ^ (size * kMultiplier));
   std::uint64_t hash = size * kMultiplier;
   for (; size > 8; bytes += 8, size -= 8) {
     hash = (hash ^ load8(bytes)) * kMultiplier;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "bm25/bm25.h"
+#include "path_caster.h"
 #include "pickling.h"
 #include "token_casters.h"
 
@@ -47,7 +48,7 @@ void register_bm25(py::module_& module) {
       .def("train", [](BM25& self, const TextTokens& tokens) { self.train(tokens.views); })
       .def("train", [](BM25& self, const IntTokens& tokens) { self.train(tokens.values); })
       .def("load", &BM25::load)
-      .def("dump", &BM25::dump)
+      .def("dump", [](const BM25& self, const FilePath& path) { self.dump(path.bytes); })
       .def("encode_document",
            [](const BM25& self, TextTokens& tokens) {
              return TextWeights{self.document_weights(tokens.views), std::move(tokens)};

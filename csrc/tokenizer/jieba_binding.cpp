@@ -10,6 +10,7 @@
 
 #include "cppjieba/Jieba.hpp"
 #include "data_files.h"
+#include "module/path_caster.h"
 #include "module/pickling.h"
 #include "word_cache.h"
 #include "word_casters.h"
@@ -148,12 +149,20 @@ StrList cut_for_search(Segmenter& segmenter, const Sentence& sentence) {
   });
 }
 
+std::shared_ptr<Segmenter> jieba_from_paths(const FilePath& dict_path, const FilePath& hmm_path,
+                                            const FilePath& user_dict_path,
+                                            const FilePath& idf_path,
+                                            const FilePath& stop_word_path) {
+  return make_jieba(dict_path.bytes, hmm_path.bytes, user_dict_path.bytes, idf_path.bytes,
+                    stop_word_path.bytes);
+}
+
 }  // namespace
 
 void register_jieba(py::module_& module) {
   py::class_<Segmenter, std::shared_ptr<Segmenter>> jieba(module, "Jieba");
   jieba
-      .def(py::init(&make_jieba), py::arg("dict_path"), py::arg("hmm_path"),
+      .def(py::init(&jieba_from_paths), py::arg("dict_path"), py::arg("hmm_path"),
            py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def("cut", &cut, py::arg("sentence"))
       .def("cut_for_search", &cut_for_search, py::arg("sentence"));

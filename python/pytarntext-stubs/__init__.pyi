@@ -1,3 +1,4 @@
+import os
 from collections.abc import Sequence
 from typing import Any, SupportsIndex, overload
 
@@ -5,6 +6,8 @@ from typing_extensions import Self
 
 _Text = str | bytes | bytearray
 _Path = str | bytes
+# What the module accepts where it opens a file, as open() does.
+_FilePath = str | bytes | bytearray | os.PathLike[str] | os.PathLike[bytes]
 # A version, then the five paths in the constructor's order.
 _JiebaState = tuple[int, _Path, _Path, _Path, _Path, _Path]
 # What a Python subclass adds: its attribute dict, then (when it has any) its slot values.
@@ -25,7 +28,7 @@ class BM25:
     @overload
     def train(self, tokens: Sequence[int], /) -> None: ...
     def load(self, json_data: str | bytes | bytearray, /) -> None: ...
-    def dump(self, path: str | bytes | bytearray, /) -> None: ...
+    def dump(self, path: _FilePath, /) -> None: ...
     @overload
     def encode_document(self, tokens: Sequence[_Text], /) -> dict[str, float]: ...
     @overload
@@ -51,11 +54,11 @@ class BM25:
 class Jieba:
     def __init__(
         self,
-        dict_path: _Text,
-        hmm_path: _Text,
-        user_dict_path: _Text,
-        idf_path: _Text,
-        stop_word_path: _Text,
+        dict_path: _FilePath,
+        hmm_path: _FilePath,
+        user_dict_path: _FilePath,
+        idf_path: _FilePath,
+        stop_word_path: _FilePath,
     ) -> None: ...
     def cut(self, sentence: _Text) -> list[str]: ...
     def cut_for_search(self, sentence: _Text) -> list[str]: ...

@@ -2,6 +2,7 @@
 would, refuses exactly where that would fail, and never leaves a temporary file behind."""
 
 import os
+import pathlib
 import resource
 import shutil
 import signal
@@ -187,3 +188,13 @@ def test_descriptor_links_write_the_open_file(tmp_path, expected):
         assert dump(f"/dev/fd/{held.fileno()}") == "ok"
         assert os.fstat(held.fileno()).st_ino == os.stat(tmp_path / "held.json").st_ino
     assert (tmp_path / "held.json").read_text() == expected
+
+
+# A name that is not UTF-8, in each form Python's own file functions accept it.
+@pytest.mark.parametrize(
+    "as_argument", [os.fsencode, os.fsdecode, lambda name: pathlib.Path(os.fsdecode(name))]
+)
+def test_paths_in_every_form_open_accepts_name_the_same_file(tmp_path, expected, as_argument):
+    name = os.fsencode(tmp_path) + b"/\xff model.json"
+    assert dump(as_argument(name)) == "ok"
+    assert open(name).read() == expected

@@ -1,3 +1,7 @@
+import os
+import pathlib
+import pickle
+import shutil
 import subprocess
 import sys
 import threading
@@ -182,3 +186,17 @@ print(codes)
 """
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
     assert (run.returncode, run.stdout) == (0, "[0, 0, 0, 0, 0, 0, 0, 0]\n"), run.stderr
+
+
+def test_paths_may_be_path_objects_or_undecodable_names(tmp_path, jieba_paths, jieba):
+    folder = os.fsencode(tmp_path) + b"/\xff"
+    os.mkdir(folder)
+    paths = {}
+    for key, path in jieba_paths.items():
+        if path:
+            paths[key] = folder + b"/" + os.path.basename(path).encode()
+            shutil.copy(path, paths[key])
+    as_path = {key: pathlib.Path(os.fsdecode(path)) for key, path in paths.items()}
+    segmenter = Jieba(user_dict_path="", **as_path)
+    assert segmenter.cut("我来到北京清华大学") == jieba.cut("我来到北京清华大学")
+    assert pickle.loads(pickle.dumps(segmenter)).__getstate__()[1] == paths["dict_path"]

@@ -65,7 +65,7 @@ class PythonBM25:
         idf = {}
         for token in sorted(set(tokens)):
             key = token if isinstance(token, str) else str(token)
-            idf[token] = math.log(documents / (frequency.get(key, 1.0) + 0.5))
+            idf[token] = max(math.log(documents / (frequency.get(key, 1.0) + 0.5)), 1e-6)
         total = sum(idf.values())
         return {token: value / total for token, value in idf.items()}
 
@@ -90,7 +90,7 @@ class CounterBM25(PythonBM25):
             return {}
         documents = self.doc_count + 1
         get = self.frequency.get
-        idf = {token: math.log(documents / (get(token, 1.0) + 0.5)) for token in sorted(set(tokens))}
+        idf = {token: max(math.log(documents / (get(token, 1.0) + 0.5)), 1e-6) for token in sorted(set(tokens))}
         total = sum(idf.values())
         return {token: value / total for token, value in idf.items()}
 

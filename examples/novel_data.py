@@ -33,7 +33,7 @@ def novel_paragraphs(cppjieba):
 def keywords(jieba, stop_words, text):
     """The words of a text worth counting and matching: no stop words, no blanks.
 
-    Counts are occurrences, so the commonest words would get a negative idf and swamp a query.
+    Stop words tell no paragraph from another and would only lengthen every vector.
     """
     return [word for word in jieba.cut_for_search(text) if word not in stop_words and not word.isspace()]
 

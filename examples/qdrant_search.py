@@ -20,8 +20,8 @@ matches the other. The example counts such collisions in its vocabulary.
 
 Two more things matter. The collection's idf modifier stays off, since encode_query's weights are
 idf already and the store would apply it twice. And stop words are dropped before training and
-before encoding: the encoder counts occurrences, so particles and punctuation reach a negative idf
-and would dominate, or flip the sign of, a query's normalised weights.
+before encoding: they tell no paragraph from another, and would only lengthen every vector (the
+query weights need no help: encode_query floors each idf, so they are positive and add up to 1).
 """
 
 import argparse

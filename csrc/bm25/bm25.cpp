@@ -12,6 +12,12 @@ namespace tarn::typing::text {
 namespace {
 
 constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+// The least inverse document frequency a query token weighs in with. Counts are occurrences, so a
+// token that occurs more often than there are documents would weigh less than nothing, and dividing
+// by the query's sum could flip or blow up every weight; floored, it counts for almost nothing and
+// the weights stay positive. Below the idf of any token rarer than that on corpora of up to
+// 500,000 documents, and far above the 1e-9 under which a weight counts as unset.
+constexpr double kQueryIdfFloor = 1e-6;
 // The longest decimal text of a signed 64-bit integer: "-9223372036854775808".
 constexpr std::size_t kDecimalCapacity = 20;
 
@@ -362,7 +368,9 @@ PositionWeights BM25::query_weights_of(std::span<const Token> tokens) const {
   double total = 0.0;
   for (const OrderRecord& record : token_order(distinct)) {
     const auto [key, hash] = key_of(record.index);
-    const double idf = inverse_document_frequency(key, hash);
+    double idf = inverse_document_frequency(key, hash);
+    // Also catches NaN, which a loaded model's negative counts can give.
+    if (!(idf >= kQueryIdfFloor)) idf = kQueryIdfFloor;
     weights.push_back({distinct[record.index].position, idf});
     total += idf;
   }

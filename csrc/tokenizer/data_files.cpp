@@ -138,9 +138,20 @@ void check_main_dictionary(const std::string& path) {
 void check_user_dictionary(const std::string& path) {
   for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
     if (line.empty()) return;
-    if (split_fields(line, " ").size() > 3) {
+    const auto fields = split_fields(line, " ");
+    if (fields.size() > 3) {
       fail(path, number,
            "expected a word, then optionally a frequency and a tag, separated by single spaces");
+    }
+    // The library splits every sentence at tabs before it looks words up.
+    if (fields[0].find('\t') != std::string_view::npos) {
+      fail(path, number,
+           "the word holds a tab, where sentences are split, so it is never found: fields are "
+           "separated by single spaces");
+    }
+    // The library takes the logarithm of atoi's reading: 0 and below give a weight of -inf or NaN.
+    if (fields.size() == 3 && std::atoi(std::string(fields[1]).c_str()) <= 0) {
+      fail(path, number, "the frequency is not a positive integer");
     }
   });
 }

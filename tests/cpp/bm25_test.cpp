@@ -97,15 +97,30 @@ TEST(BM25Encode, QueryWeightsMatchWorkedExamples) {
   BM25 ids(0.75, 1.2);
   ids.train(Ids{7, 7, -3});
   ids.train(Ids{7});
+  // 7 occurs 3 times in 2 documents: its idf, ln(3 / 3.5), is floored at 1e-6.
   const auto id_weights = ids.encode_query(Ids{7, 12});
-  EXPECT_EQ(id_weights.at(7), -0.2859956968509314);
-  EXPECT_EQ(id_weights.at(12), 1.2859956968509314);
+  EXPECT_EQ(id_weights.at(7), 1.4426929595229852e-06);
+  EXPECT_EQ(id_weights.at(12), 0.9999985573070405);
 
   BM25 negative(0.75, 1.2);
   negative.train(Text{"x", "x"});
   const auto negative_weights = negative.encode_query(Text{"x", "y"});
-  EXPECT_EQ(negative_weights.at("x"), -3.457525015773976);
-  EXPECT_EQ(negative_weights.at("y"), 4.457525015773975);
+  EXPECT_EQ(negative_weights.at("x"), 3.476047413834584e-06);
+  EXPECT_EQ(negative_weights.at("y"), 0.9999965239525863);
+}
+
+TEST(BM25Encode, QueryTokensBelowTheFloorWeighAlike) {
+  BM25 model(0.75, 1.2);
+  model.train(Text{"x", "x", "y", "y", "y"});
+  const auto text = model.encode_query(Text{"y", "x", "y"});
+  EXPECT_EQ(text.at("x"), 0.5);
+  EXPECT_EQ(text.at("y"), 0.5);
+  // Negative counts, which only a loaded model has, make the idf NaN: floored too.
+  model.load(R"({"_doc_token_frequency": {"-1": -4, "5": 3}, "_doc_count": 1,
+                 "_doc_length_average": 1.0, "_b": 0.75, "_k1": 1.2})");
+  const auto ids = model.encode_query(Ids{5, -1, 9});
+  EXPECT_EQ(ids.at(-1), ids.at(5));
+  EXPECT_GT(ids.at(9), 0.99);
 }
 
 TEST(BM25Encode, ResultsAreInUnsignedByteOrder) {

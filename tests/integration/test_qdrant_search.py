@@ -9,7 +9,7 @@ import qdrant_search  # noqa: E402
 # The store keeps float32 values and rounds each score to float32; the reference sums in double.
 FLOAT32 = 2.0**-22
 
-QUERIES = qdrant_search.QUERIES + ["鸿渐 苏小姐 唐小姐 孙小姐 赵辛楣 结婚", "上海", "xyzzy 方鸿渐"]
+QUERIES = qdrant_search.QUERIES + ["鸿渐 苏小姐 唐小姐 孙小姐 赵辛楣 结婚", "上海", "xyzzy 方鸿渐", "柔嘉 结婚", "鸿渐 出去"]
 
 
 @pytest.fixture(scope="module")
@@ -34,6 +34,9 @@ def test_store_ranks_as_a_brute_force_dot_product(indexed, query):
     }
     best = sorted(exact.values(), reverse=True)[:top]
     assert len(hits) == len(best)
+    # Positive query weights that add up to 1, against document weights below 1: every score is too.
+    assert all(weight > 0 for weight in weights.values()) and sum(weights.values()) == pytest.approx(1)
+    assert all(0 < score < 1 for score in exact.values())
     for rank, (score, point, _) in enumerate(hits):
         # Each hit's score is its own dot product, and it is the next best one; points whose scores
         # tie may come in either order.

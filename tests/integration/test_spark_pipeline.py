@@ -8,6 +8,9 @@ import pytest
 pytest.importorskip("pyspark")
 import spark_pipeline  # noqa: E402
 
+# The Qdrant example's queries, and some that meet the novel's commonest words.
+QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长", "赵辛楣", "结婚 离婚 围城", "柔嘉 结婚", "鸿渐 出去"]
+
 
 def state_fields(model):
     """A pickled encoder's state, decoded: parameters, totals, and every token's count."""
@@ -50,6 +53,15 @@ def test_spark_job_gives_exactly_the_one_process_model_and_vectors(spark, cppjie
     written = spark_pipeline.read_vectors(str(tmp_path))
     assert len(written) == len(corpus)
     assert [bits(vector) for vector in written] == [bits(vector) for vector in vectors]
+
+    # The merged model's queries score the written vectors below 1 (the number of query words is
+    # at least 1): positive query weights adding up to 1, document weights below 1.
+    jieba, stop_words = spark_pipeline.load_segmenter(cppjieba)
+    for query in QUERIES:
+        weights = model.encode_query(spark_pipeline.keywords(jieba, stop_words, query))
+        assert all(weight > 0 for weight in weights.values()) and sum(weights.values()) == pytest.approx(1)
+        scores = [sum(weight * vector.get(word, 0.0) for word, weight in weights.items()) for vector in written]
+        assert 0 < max(scores) < 1, query
 
 
 @pytest.mark.parametrize("argv", [["--partitions", "0"], ["--partitions", "-2"], ["--repeat", "0"],

@@ -130,14 +130,22 @@ def test_query_weights_match_worked_examples(text_model, id_model):
         "a": 0.2082559308114424,
         "d": 0.7917440691885577,
     }
+    # 7 and x occur more often than there are documents: their idf is floored at 1e-6.
     assert list(id_model.encode_query([7, 12]).items()) == [
-        (7, -0.2859956968509314),
-        (12, 1.2859956968509314),
+        (7, 1.4426929595229852e-06),
+        (12, 0.9999985573070405),
     ]
     assert trained(["x", "x"]).encode_query(["x", "y"]) == {
-        "x": -3.457525015773976,
-        "y": 4.457525015773975,
+        "x": 3.476047413834584e-06,
+        "y": 0.9999965239525863,
     }
+
+
+@pytest.mark.parametrize("query", [["x", "y"], [3, 4], ["y", "x", "3", "y"]])
+def test_query_tokens_all_below_the_floor_weigh_alike(query):
+    model = trained(["x", "x", "x", "y", "y", "y", "y", "3", "3", "3"], [4, 4, 4])
+    assert len(set(model.encode_query(query).values())) == 1
+    assert sum(model.encode_query(query).values()) == pytest.approx(1.0, abs=1e-15)
 
 
 @pytest.mark.parametrize("method", ["encode_document", "encode_query"])

@@ -1,6 +1,7 @@
 import os
 import pathlib
 import pickle
+import re
 import shutil
 import subprocess
 import sys
@@ -84,6 +85,20 @@ def test_user_dictionaries_join_with_bar_or_semicolon(tmp_path, tiny_paths, join
     second = write(tmp_path / "user2.utf8", "壬癸子丑 5 n\n\n")
     with_users = Jieba(**{**tiny_paths, "user_dict_path": first + joiner + second})
     assert with_users.cut(sentence) == ["戊己庚辛", "壬癸子丑"]
+
+
+@pytest.mark.parametrize("line", ["戊己庚辛 2.5 n", "戊己庚辛 3\tn", "戊己庚辛 \t3 n", "戊己庚辛 3 n\r"])
+def test_user_lines_read_loosely_still_add_their_word(tmp_path, tiny_paths, line):
+    """The library reads a frequency's leading integer, after any tab, and keeps a tab or a carriage
+    return after the first space in the field it stands in: such lines are accepted and used."""
+    user = write(tmp_path / "user.utf8", line + "\n")
+    assert Jieba(**{**tiny_paths, "user_dict_path": user}).cut("戊己庚辛") == ["戊己庚辛"]
+
+
+def test_refused_user_line_is_named_by_file_and_line(tmp_path, tiny_paths):
+    user = write(tmp_path / "user.utf8", "戊己庚辛 3 n\n\n壬癸 0 n\n")
+    with pytest.raises(ValueError, match=f"^{re.escape(user)}, line 3: the frequency is not a positive integer$"):
+        Jieba(**{**tiny_paths, "user_dict_path": user})
 
 
 def test_empty_user_dictionary_path_adds_no_word(jieba_paths, dict_dir, tmp_path):

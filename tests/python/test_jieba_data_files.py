@@ -50,6 +50,14 @@ CASES = {
     "user empty name": ("user_dict_path", "<user||user>", "FileNotFoundError"),
     "user directory": ("user_dict_path", "<dir>", "IsADirectoryError"),
     "user four fields": ("user_dict_path", "清华大学 5 n x\n", "ValueError"),
+    # ...and lines the library would take silently but never cut the word of
+    "user zero frequency": ("user_dict_path", "清华大学 0 n\n", "ValueError"),
+    "user negative frequency": ("user_dict_path", "云计算\n清华大学 -2 n\n", "ValueError"),
+    "user text frequency": ("user_dict_path", "清华大学 many n\n", "ValueError"),
+    "user empty frequency": ("user_dict_path", "清华大学  n\n", "ValueError"),
+    "user frequency past 32 bits": ("user_dict_path", "清华大学 2147483648 n\n", "ValueError"),
+    "user tabs between fields": ("user_dict_path", "清华大学\t5\tn\n", "ValueError"),
+    "user tab after the word": ("user_dict_path", "清华大学\t5 n\n", "ValueError"),
     # IDF table
     "idf missing": ("idf_path", None, "FileNotFoundError"),
     "idf empty": ("idf_path", "", "ValueError"),

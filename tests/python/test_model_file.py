@@ -103,7 +103,7 @@ def test_load_merges_token_counts():
     model.train(["kept", "a"])
     model.load('{"_doc_token_frequency": {"a": 5, "b": 1}, ' + VALID[1:])
     assert model.b() == 0.5 and model.k1() == 2.0
-    idf = {t: math.log(4 / (f + 0.5)) for t, f in {"kept": 1, "a": 5, "b": 1}.items()}
+    idf = {t: max(math.log(4 / (f + 0.5)), 1e-6) for t, f in {"kept": 1, "a": 5, "b": 1}.items()}
     total = 0.0 + idf["a"] + idf["b"] + idf["kept"]
     assert model.encode_query(["kept", "a", "b"]) == {t: v / total for t, v in sorted(idf.items())}
 

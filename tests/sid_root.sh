@@ -65,6 +65,17 @@ in_root() {  # in_root NETWORK(yes|no) SRC|- ROOT COMMAND...
   ' in_root "$dir" "$src" "$@"
 }
 
+# The host's name servers and CA bundle, so that pip reaches the registry from inside the root as
+# it does here (through whatever the host's bundle trusts). Copied in on every run too, as the host's
+# may have changed since the root was made; each lands whole (a rename).
+network_files() {
+  local file
+  for file in /etc/resolv.conf /etc/ssl/certs/ca-certificates.crt; do
+    mkdir -p "$1$(dirname "$file")"
+    cp "$file" "$1$file.new.$$" && mv "$1$file.new.$$" "$1$file"
+  done
+}
+
 build() {
   local started=$SECONDS tmp="$root.partial"
   command -v debootstrap >/dev/null || {
@@ -80,9 +91,7 @@ build() {
   unshare --mount --propagation private debootstrap --variant=minbase sid "$tmp" "$from" \
     >"$tmp.log" 2>&1 ||
     { tail -20 "$tmp.log" >&2; exit 1; }
-  cp /etc/resolv.conf "$tmp/etc/resolv.conf"
-  mkdir -p "$tmp/etc/ssl/certs"
-  cp /etc/ssl/certs/ca-certificates.crt "$tmp/etc/ssl/certs/ca-certificates.crt"
+  network_files "$tmp"
   in_root yes - "$tmp" /bin/sh -c "
     export DEBIAN_FRONTEND=noninteractive
     # A mirror may serve a dated copy of sid, whose Release file has expired: its signature still counts.
@@ -90,6 +99,7 @@ build() {
     apt-get clean && localedef -i de_DE -f UTF-8 de_DE.UTF-8" >>"$tmp.log" 2>&1 ||
     { tail -20 "$tmp.log" >&2; exit 1; }
   host_builds "$tmp"
+  network_files "$tmp"  # again: the root's own ca-certificates package wrote its bundle
   echo "${packages[*]}" >"$tmp/$stamp"
   # The old root, if any, goes only now, and the new one takes its name in one step.
   if [ -e "$root" ]; then mv "$root" "$root.old"; fi
@@ -112,6 +122,7 @@ if [ "${1:-}" = run ]; then
   src=$1
   shift
   [ "$src" = - ] || src=$(realpath "$src")
+  network_files "$root"
   in_root "$network" "$src" "$root" "$@"
 else
   echo "$root"

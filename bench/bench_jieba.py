@@ -26,20 +26,12 @@ import time
 from pytarntext import Jieba
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-CPPJIEBA = pathlib.Path(
-    os.environ.get("PYTARNTEXT_CPPJIEBA_DIR") or ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
-)
-DICT = CPPJIEBA / "dict"
+sys.path.insert(0, str(ROOT / "examples"))
+import cppjieba_data  # noqa: E402  (where the dictionaries and the novel are)
 
-
-def paths():
-    return dict(
-        dict_path=str(DICT / "jieba.dict.utf8"),
-        hmm_path=str(DICT / "hmm_model.utf8"),
-        user_dict_path="",
-        idf_path=str(DICT / "idf.utf8"),
-        stop_word_path=str(DICT / "stop_words.utf8"),
-    )
+CPPJIEBA = cppjieba_data.tree()  # the headers for the C++ loop, and the novel
+DICT = cppjieba_data.dictionaries()
+paths = cppjieba_data.jieba_paths
 
 
 def cut_loop_binary():

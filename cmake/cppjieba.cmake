@@ -1,4 +1,6 @@
-# Finds the cppjieba source tree (headers, limonp, dictionaries) and sets PYTARNTEXT_CPPJIEBA_DIR.
+# Finds the cppjieba source tree (headers, limonp, dictionaries) and sets PYTARNTEXT_CPPJIEBA_DIR,
+# and PYTARNTEXT_CPPJIEBA_DATA to the files that the wheel ships: the five dictionaries and the
+# licence that covers them.
 #
 # A tree of the user's own: -DPYTARNTEXT_CPPJIEBA_DIR=... or the environment variable of that name;
 # then nothing is fetched. Otherwise cppjieba v5.4.0 comes from the npm package nodejieba@3.5.8,
@@ -40,7 +42,8 @@ if(NOT PYTARNTEXT_CPPJIEBA_DIR)
         message(FATAL_ERROR "cppjieba is needed and npm was not found. ${_how_to}")
       endif()
       file(MAKE_DIRECTORY "${_cache}")
-      message(STATUS "Fetching ${_package} with npm pack")
+      message(STATUS "cppjieba: fetching ${_package} with npm pack into ${_cache} (once: later "
+                     "builds and the sdist reuse it)")
       execute_process(
         COMMAND "${PYTARNTEXT_NPM}" pack nodejieba@3.5.8 --pack-destination "${_cache}"
                 --ignore-scripts --silent
@@ -55,6 +58,7 @@ if(NOT PYTARNTEXT_CPPJIEBA_DIR)
       message(FATAL_ERROR "${_tarball} does not match its pinned SHA-512; it was removed. "
                           "Run the build again to fetch it anew. ${_how_to}")
     endif()
+    message(STATUS "cppjieba: unpacking ${_tarball}")
     file(REMOVE_RECURSE "${_unpacked}")
     file(ARCHIVE_EXTRACT INPUT "${_tarball}" DESTINATION "${_unpacked}"
          PATTERNS package/submodules/cppjieba)
@@ -62,8 +66,17 @@ if(NOT PYTARNTEXT_CPPJIEBA_DIR)
   set(PYTARNTEXT_CPPJIEBA_DIR "${_unpacked}/package/submodules/cppjieba")
 endif()
 
-if(NOT EXISTS "${PYTARNTEXT_CPPJIEBA_DIR}/include/cppjieba/Jieba.hpp" OR
-   NOT EXISTS "${PYTARNTEXT_CPPJIEBA_DIR}/deps/limonp/include/limonp/Logging.hpp")
-  message(FATAL_ERROR "${PYTARNTEXT_CPPJIEBA_DIR} is not a cppjieba tree with deps/limonp. ${_how_to}")
-endif()
+set(PYTARNTEXT_CPPJIEBA_DATA "${PYTARNTEXT_CPPJIEBA_DIR}/LICENSE")
+foreach(name jieba.dict.utf8 hmm_model.utf8 user.dict.utf8 idf.utf8 stop_words.utf8)
+  list(APPEND PYTARNTEXT_CPPJIEBA_DATA "${PYTARNTEXT_CPPJIEBA_DIR}/dict/${name}")
+endforeach()
+foreach(needed include/cppjieba/Jieba.hpp deps/limonp/include/limonp/Logging.hpp)
+  list(APPEND _needed "${PYTARNTEXT_CPPJIEBA_DIR}/${needed}")
+endforeach()
+foreach(needed IN LISTS _needed PYTARNTEXT_CPPJIEBA_DATA)
+  if(NOT EXISTS "${needed}")
+    message(FATAL_ERROR "${PYTARNTEXT_CPPJIEBA_DIR} is not a cppjieba tree with deps/limonp, "
+                        "its dictionaries and its LICENSE: it has no ${needed}. ${_how_to}")
+  endif()
+endforeach()
 message(STATUS "cppjieba: ${PYTARNTEXT_CPPJIEBA_DIR}")

@@ -2,17 +2,10 @@
 dictionaries, the segmenter with its stop words, the words worth counting, and argparse types."""
 
 import argparse
-import os
 import pathlib
 
+import cppjieba_data
 from pytarntext import Jieba
-
-ROOT = pathlib.Path(__file__).resolve().parents[1]
-
-
-def default_cppjieba():
-    own = os.environ.get("PYTARNTEXT_CPPJIEBA_DIR")
-    return pathlib.Path(own) if own else ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
 
 
 def load_segmenter(cppjieba):
@@ -59,5 +52,5 @@ def positive_int(text):
 
 def add_cppjieba_option(parser):
     """--cppjieba: the tree to read, checked when the arguments are parsed."""
-    parser.add_argument("--cppjieba", type=cppjieba_tree, default=str(default_cppjieba()),
+    parser.add_argument("--cppjieba", type=cppjieba_tree, default=str(cppjieba_data.tree()),
                         help="cppjieba tree with dict/ and test/")

@@ -2,8 +2,9 @@
 
     python examples/search_novel.py [CPPJIEBA_DIR]
 
-Uses the novel and the dictionaries that come with cppjieba, which the build fetched into .cache/
-(or the tree named by the argument or by PYTARNTEXT_CPPJIEBA_DIR).
+Uses the novel that comes with cppjieba, in the tree that the build fetched into .cache/ (or the tree
+named by the argument or by PYTARNTEXT_CPPJIEBA_DIR), and the dictionaries installed with the package
+(or that tree's).
 """
 
 import os
@@ -12,6 +13,7 @@ import sys
 import tempfile
 import time
 
+import cppjieba_data
 from pytarntext import BM25, Jieba
 
 try:
@@ -22,11 +24,7 @@ except ImportError:  # progress bars are a nicety: pip install tqdm
         return iterable
 
 QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长", "赵辛楣", "结婚 离婚 围城"]
-ROOT = pathlib.Path(__file__).resolve().parents[1]
-CPPJIEBA = pathlib.Path(
-    sys.argv[1] if len(sys.argv) > 1
-    else os.environ.get("PYTARNTEXT_CPPJIEBA_DIR") or ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
-)
+CPPJIEBA = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else cppjieba_data.tree()
 
 timings = {}
 
@@ -43,7 +41,7 @@ def keywords(words):
     return [word for word in words if any(character.isalnum() for character in word)]
 
 
-dictionaries = CPPJIEBA / "dict"
+dictionaries = CPPJIEBA / "dict" if len(sys.argv) > 1 else cppjieba_data.dictionaries()
 jieba = timed("load the segmenter", lambda: Jieba(
     dict_path=str(dictionaries / "jieba.dict.utf8"),
     hmm_path=str(dictionaries / "hmm_model.utf8"),

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Release check: one sdist, which must build without npm; from it, for every CPython that pyproject.toml
-# declares, a wheel repaired to a manylinux tag, installed into a fresh virtual environment of that
-# version, where the Python tests run against it; on 3.11 also stubtest and mypy --strict. The
-# interpreters come from the pyenv root (or PATH); a declared version that is not there fails the check.
+# declares, a wheel built on this machine and repaired to a manylinux tag. Each wheel goes alone into a
+# fresh virtual environment, which must build a Jieba from the dictionaries installed with it and cut a
+# sentence with no checkout, no cache and no network in reach; then into a fresh environment with the
+# test requirements, where the Python tests run against it; on 3.11 also stubtest and mypy --strict.
+# The interpreters come from the pyenv root (or PATH); a declared version that is neither there nor in
+# the Debian sid root (tests/sid_root.sh: 3.14, 3.15) fails the check. Those two build here too, on
+# this machine's compiler and C library (so the tag is the same as the others'), against the sid
+# interpreter's headers, and are tested inside the sid root, with its own interpreter.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 release=build/release
@@ -42,24 +47,22 @@ interpreter() {  # the newest patch release of this minor version under the pyen
   fi
 }
 
-export CMAKE_BUILD_PARALLEL_LEVEL=2
-summary=()
-for version in $versions; do
-  python=$(interpreter "$version") || { echo "Python $version: no interpreter under the pyenv root or on PATH" >&2; exit 1; }
-  echo "--- Python $version ($python)"
-  venv="$release/venv-$version"
-  "$python" -m venv "$venv"
-  # npm is made to fail: a wheel built from the sdist must not need it.
-  CMAKE_ARGS="-DPYTARNTEXT_NPM=/bin/false" "$venv/bin/python" -m pip wheel --quiet --no-deps \
-    --wheel-dir "$release/wheel-$version" "$sdist"
-  python3 -m auditwheel repair --wheel-dir wheelhouse "$release/wheel-$version"/pytarntext-*.whl
-  tag=cp${version/./}
-  wheel=$(echo wheelhouse/pytarntext-*-"$tag"-"$tag"-*manylinux*.whl)
-  "$venv/bin/python" -m pip install --quiet "$wheel" pytest hypothesis
-  # From the tests' own directory, where only the installed wheel provides the module.
-  (cd tests/python && "../../$venv/bin/python" -m pytest -c ../../pyproject.toml --rootdir ../.. \
-    -p no:cacheprovider -q --junitxml="../../$release/junit-$version.xml" .)
-  counts=$(python3 - "$release/junit-$version.xml" <<'PY'
+# What a user gets: the wheel alone, from an empty directory, with the checkout (and its .cache/)
+# hidden and no network; the dictionaries found with the standard library, as the README says.
+smoke='
+import sysconfig
+from pytarntext import Jieba
+d = sysconfig.get_path("data") + "/share/pytarntext/cppjieba/"
+jieba = Jieba(d + "jieba.dict.utf8", d + "hmm_model.utf8", d + "user.dict.utf8", d + "idf.utf8", d + "stop_words.utf8")
+words = jieba.cut("他来到北京研究云计算")  # the last word is in the user dictionary alone
+assert words == ["他", "来到", "北京", "研究", "云计算"], words
+print("wheel alone:", " / ".join(words))
+'
+checkout=$PWD
+sid=""  # the sid root, made on first use
+
+counts() {  # counts JUNIT_XML: "N passed, N skipped", or fails
+  python3 - "$1" <<'PY'
 import sys, xml.etree.ElementTree as ET
 suite = ET.parse(sys.argv[1]).getroot().find("testsuite")
 total, skipped = int(suite.get("tests")), int(suite.get("skipped"))
@@ -68,8 +71,88 @@ if failed or total == skipped:
     sys.exit(f"{total - skipped - failed} passed, {failed} failed")
 print(f"{total - skipped} passed, {skipped} skipped")
 PY
-)
-  summary+=("Python $version  $(basename "$wheel" .whl | cut -d- -f3-)  $counts")
+}
+
+# The cppjieba data files in a wheel must be those of the tarball that the sdist carries.
+check_data_files() {  # check_data_files WHEEL
+  local unpacked=$release/data-check
+  rm -rf "$unpacked" && mkdir -p "$unpacked/wheel" "$unpacked/tarball"
+  python3 -m zipfile -e "$1" "$unpacked/wheel"
+  tar -xzf .cache/nodejieba-3.5.8.tgz -C "$unpacked/tarball" package/submodules/cppjieba
+  for name in dict/jieba.dict.utf8 dict/hmm_model.utf8 dict/user.dict.utf8 dict/idf.utf8 \
+    dict/stop_words.utf8 LICENSE; do
+    cmp "$unpacked"/wheel/pytarntext-*.data/data/share/pytarntext/cppjieba/"$(basename "$name")" \
+      "$unpacked/tarball/package/submodules/cppjieba/$name"
+  done
+  rm -rf "$unpacked"
+}
+
+export CMAKE_BUILD_PARALLEL_LEVEL=2
+summary=()
+for version in $versions; do
+  build_env=()
+  if python=$(interpreter "$version"); then
+    in_sid=false
+    build_venv() { "$python" -m venv "$1"; }
+  else
+    [ -n "$sid" ] || sid=$(bash tests/sid_root.sh)
+    python=$sid/usr/local/bin/python$version-host
+    [ -x "$python" ] || { echo "Python $version: no interpreter under the pyenv root, on PATH or in the sid root" >&2; exit 1; }
+    in_sid=true
+    # Run on this machine, the sid interpreter's venv gets pip from the root's own wheel.
+    build_venv() {
+      "$python" -m venv --without-pip "$1"
+      local pip_wheel
+      pip_wheel=$(echo "$sid"/usr/share/python-wheels/pip-*.whl)
+      "$1/bin/python" "$pip_wheel/pip" install --quiet --no-index "$pip_wheel"
+    }
+    # Its pyconfig.h includes the multiarch one, which this machine's compiler finds there.
+    build_env=("CXXFLAGS=-idirafter $sid/usr/local/include-host")
+  fi
+  echo "--- Python $version ($python)"
+  build_venv "$release/build-$version"
+  # npm is made to fail: a wheel built from the sdist must not need it.
+  env "${build_env[@]}" CMAKE_ARGS="-DPYTARNTEXT_NPM=/bin/false" "$release/build-$version/bin/python" \
+    -m pip wheel --quiet --no-deps --wheel-dir "$release/wheel-$version" "$sdist"
+  python3 -m auditwheel repair --wheel-dir wheelhouse "$release/wheel-$version"/pytarntext-*.whl
+  tag=cp${version/./}
+  wheel=$(echo wheelhouse/pytarntext-*-"$tag"-"$tag"-*manylinux*.whl)
+  check_data_files "$wheel"
+  junit=$release/junit-$version.xml
+  if $in_sid; then
+    # Inside the root: a directory of this run's own under its /tmp, holding the wheel.
+    inside=$(mktemp -d "$sid/tmp/release-XXXXXX")
+    cp "$wheel" "$inside/"
+    at=/tmp/$(basename "$inside")
+    bash tests/sid_root.sh run -n - /bin/sh -euc '
+      python$1 -m venv "$2/alone"
+      "$2/alone/bin/python" -m pip install --quiet --no-index "$2/$3"
+      mkdir "$2/empty" && cd "$2/empty" && "$2/alone/bin/python" -I -c "$4"' \
+      smoke "$version" "$at" "$(basename "$wheel")" "$smoke"
+    bash tests/sid_root.sh run . /bin/sh -euc '
+      python$1 -m venv "$2/venv"
+      "$2/venv/bin/python" -m pip install --quiet "$2/$3" pytest hypothesis
+      cd /src/tests/python
+      "$2/venv/bin/python" -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider -q \
+        --junitxml="/src/$4" .' \
+      tests "$version" "$at" "$(basename "$wheel")" "$junit"
+    rm -rf "$inside"
+  else
+    alone=$(mktemp -d)
+    "$python" -m venv "$alone/venv"
+    "$alone/venv/bin/python" -m pip install --quiet --no-index "$wheel"
+    mkdir "$alone/empty"
+    unshare --mount --net /bin/sh -euc 'mount -t tmpfs none "$1" && cd "$2" && "$3" -I -c "$4"' \
+      smoke "$checkout" "$alone/empty" "$alone/venv/bin/python" "$smoke"
+    rm -rf "$alone"
+    venv="$release/venv-$version"
+    "$python" -m venv "$venv"
+    "$venv/bin/python" -m pip install --quiet "$wheel" pytest hypothesis
+    # From the tests' own directory, where only the installed wheel provides the module.
+    (cd tests/python && "../../$venv/bin/python" -m pytest -c ../../pyproject.toml --rootdir ../.. \
+      -p no:cacheprovider -q --junitxml="../../$junit" .)
+  fi
+  summary+=("Python $version  $(basename "$wheel" .whl | cut -d- -f3-)  $(counts "$junit")")
   echo "${summary[-1]}"
 done
 

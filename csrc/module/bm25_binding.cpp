@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "bm25/bm25.h"
+#include "number_casters.h"
 #include "path_caster.h"
 #include "pickling.h"
 #include "token_casters.h"
@@ -40,11 +41,13 @@ void register_bm25(py::module_& module) {
   // Token lists arrive through TextTokens/IntTokens and leave through TextWeights/IntWeights
   // (token_casters.h); every method below is one native call between the two.
   py::class_<BM25, std::shared_ptr<BM25>> bm25(module, "BM25");
-  bm25.def(py::init<double, double>(), py::arg("b") = 0.75, py::arg("k1") = 1.2)
+  // Float: pybind11's own name for a double argument is not "float" (number_casters.h).
+  bm25.def(py::init([](Float b, Float k1) { return BM25(b.value, k1.value); }), py::arg("b") = 0.75,
+           py::arg("k1") = 1.2)
       .def("b", py::overload_cast<>(&BM25::b, py::const_))
-      .def("b", py::overload_cast<double>(&BM25::b))
+      .def("b", [](BM25& self, Float b) { self.b(b.value); })
       .def("k1", py::overload_cast<>(&BM25::k1, py::const_))
-      .def("k1", py::overload_cast<double>(&BM25::k1))
+      .def("k1", [](BM25& self, Float k1) { self.k1(k1.value); })
       .def("train", [](BM25& self, const TextTokens& tokens) { self.train(tokens.views); })
       .def("train", [](BM25& self, const IntTokens& tokens) { self.train(tokens.values); })
       .def("load", &BM25::load)

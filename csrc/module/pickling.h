@@ -10,6 +10,8 @@
 #include <memory>
 #include <utility>
 
+#include "number_casters.h"
+
 namespace pytarntext {
 
 namespace py = pybind11;
@@ -101,7 +103,7 @@ Class& def_pickling(Class& cls, State state, Restore restore) {
   return cls.def("__getstate__", state)
       .def("__setstate__", restore)
       .def("__reduce__", &reduce_to_state)
-      .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
+      .def("__reduce_ex__", [](py::handle self, Int) { return reduce_to_state(self); })
       .def("__copy__", [](py::handle self) { return copy_instance<T>(self, py::none()); })
       .def("__deepcopy__", &copy_instance<T>);
 }

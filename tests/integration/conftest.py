@@ -1,4 +1,3 @@
-import os
 import pathlib
 import sys
 
@@ -11,8 +10,9 @@ sys.path.insert(0, str(ROOT / "examples"))  # the tests run the examples' own fu
 @pytest.fixture(scope="session")
 def cppjieba():
     """The cppjieba tree the build used: the user's own, or the one the build fetched."""
-    own = os.environ.get("PYTARNTEXT_CPPJIEBA_DIR")
-    tree = pathlib.Path(own) if own else ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
+    import cppjieba_data
+
+    tree = cppjieba_data.tree()
     if not (tree / "dict/jieba.dict.utf8").is_file():
         pytest.fail(f"no cppjieba data under {tree}: build the module first")
     return tree

@@ -1,21 +1,18 @@
 import os
 import pathlib
+import sys
 import threading
 
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-
-
-def cppjieba_dir():
-    """The cppjieba tree the build used: the user's own, or the one the build fetched."""
-    own = os.environ.get("PYTARNTEXT_CPPJIEBA_DIR")
-    return pathlib.Path(own) if own else ROOT / ".cache/nodejieba-3.5.8/package/submodules/cppjieba"
+sys.path.insert(0, str(ROOT / "examples"))
+import cppjieba_data  # noqa: E402  (where the dictionaries and the novel are)
 
 
 @pytest.fixture(scope="session")
 def dict_dir():
-    directory = cppjieba_dir() / "dict"
+    directory = cppjieba_data.dictionaries()
     if not (directory / "jieba.dict.utf8").is_file():
         pytest.fail(f"no cppjieba dictionaries under {directory}: build the module first")
     return directory
@@ -23,13 +20,7 @@ def dict_dir():
 
 @pytest.fixture(scope="session")
 def jieba_paths(dict_dir):
-    return {
-        "dict_path": str(dict_dir / "jieba.dict.utf8"),
-        "hmm_path": str(dict_dir / "hmm_model.utf8"),
-        "user_dict_path": "",
-        "idf_path": str(dict_dir / "idf.utf8"),
-        "stop_word_path": str(dict_dir / "stop_words.utf8"),
-    }
+    return cppjieba_data.jieba_paths()
 
 
 @pytest.fixture(scope="session")
@@ -41,7 +32,7 @@ def jieba(jieba_paths):
 
 @pytest.fixture(scope="session")
 def novel_lines():
-    text = (cppjieba_dir() / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
+    text = (cppjieba_data.tree() / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")
     return [line for line in text.splitlines() if line.strip()]
 
 

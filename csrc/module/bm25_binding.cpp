@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "binding/path_caster.h"
+#include "binding/pickling.h"
+#include "binding/token_casters.h"
 #include "bm25/bm25.h"
-#include "path_caster.h"
-#include "pickling.h"
-#include "token_casters.h"
 
 template <>
 struct pybind11::detail::type_caster<tarn::typing::text::BM25>

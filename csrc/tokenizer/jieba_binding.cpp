@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "binding/path_caster.h"
+#include "binding/pickling.h"
+#include "binding/word_casters.h"
 #include "cppjieba/Jieba.hpp"
 #include "data_files.h"
-#include "module/path_caster.h"
-#include "module/pickling.h"
 #include "word_cache.h"
-#include "word_casters.h"
 
 namespace pytarntext {
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <utility>
 
+#include "instance.h"
+
 namespace pytarntext {
 
 namespace py = pybind11;
@@ -40,37 +42,6 @@ std::pair<py::object, Attributes> split_attributes(const py::object& state);
 void check_attributes(py::handle self, const Attributes& attributes);
 // Sets what check_attributes passed, or what attributes_of read from an instance of the same class.
 void restore_attributes(py::handle self, const Attributes& attributes);
-
-// The native object of `self`; TypeError unless `self` is a constructed instance of the bound
-// class T or of a subclass.
-template <class T>
-const T& native_of(py::handle self) {
-  const py::object type = py::type::of<T>();
-  if (!py::isinstance(self, type)) {
-    throw py::type_error("expected an instance of " + py::str(type).cast<std::string>());
-  }
-  auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
-  const auto slot = instance->get_value_and_holder(py::detail::get_type_info(typeid(T)));
-  if (!slot.holder_constructed()) throw py::type_error("the instance was never initialised");
-  return *slot.template value_ptr<T>();
-}
-
-// The slot that __setstate__ fills in `self`, an instance of T. pybind11 treats __setstate__ as a
-// constructor: it calls it only on an instance that cls.__new__ made and nothing has filled, and
-// ignores it on a live one, whose native object another thread may be using.
-template <class T>
-py::detail::value_and_holder unfilled_slot(py::handle self) {
-  auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
-  return instance->get_value_and_holder(py::detail::get_type_info(typeid(T)));
-}
-
-// Gives an instance that cls.__new__ made, and that has no native object yet, its native object;
-// what pybind11 itself does at the end of __init__.
-template <class T>
-void adopt(const py::detail::value_and_holder& slot, std::shared_ptr<T> native) {
-  slot.value_ptr() = native.get();
-  slot.type->init_instance(slot.inst, &native);
-}
 
 // copy.copy (memo None) and copy.deepcopy: a new instance of self's own class around a copy of
 // the native object, T's copy constructor deciding what is shared. Attributes are copied as the
@@ -107,24 +78,3 @@ Class& def_pickling(Class& cls, State state, Restore restore) {
 }
 
 }  // namespace pytarntext
-
-namespace pybind11::detail {
-
-// The caster of a bound class's instances as arguments, self included: an instance that
-// cls.__new__ made and that neither __init__ nor __setstate__ filled has no native object, so it is
-// refused, as an argument of the wrong type, instead of being read.
-template <class T>
-struct initialised_caster : type_caster_base<T> {
-  bool load(handle source, bool convert) {
-    // The type's record as the caster's constructor found it: every lookup by typeid hashes the
-    // type's name, and this runs on every method call.
-    const type_info* const info = this->typeinfo;
-    if (info != nullptr && PyObject_TypeCheck(source.ptr(), info->type)) {
-      auto* instance = reinterpret_cast<detail::instance*>(source.ptr());
-      if (!instance->get_value_and_holder(info).holder_constructed()) return false;
-    }
-    return type_caster_base<T>::load(source, convert);
-  }
-};
-
-}  // namespace pybind11::detail

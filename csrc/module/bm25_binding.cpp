@@ -2,14 +2,13 @@
 
 #include <memory>
 
+#include "binding/instance.h"
 #include "binding/path_caster.h"
 #include "binding/pickling.h"
 #include "binding/token_casters.h"
 #include "bm25/bm25.h"
 
-template <>
-struct pybind11::detail::type_caster<tarn::typing::text::BM25>
-    : initialised_caster<tarn::typing::text::BM25> {};
+PYTARNTEXT_REFUSE_UNFILLED_INSTANCES(tarn::typing::text::BM25);
 
 namespace pytarntext {
 

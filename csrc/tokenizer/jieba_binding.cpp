@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/instance.h"
 #include "binding/path_caster.h"
 #include "binding/pickling.h"
 #include "binding/word_casters.h"
@@ -30,9 +31,7 @@ struct Segmenter {
 
 }  // namespace pytarntext
 
-template <>
-struct pybind11::detail::type_caster<pytarntext::Segmenter>
-    : initialised_caster<pytarntext::Segmenter> {};
+PYTARNTEXT_REFUSE_UNFILLED_INSTANCES(pytarntext::Segmenter);
 
 namespace pytarntext {
 namespace {

@@ -51,9 +51,7 @@ py::object copy_instance(py::handle self, py::handle memo) {
   const T& native = native_of<T>(self);
   py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self.ptr()));
   py::object copy = type.attr("__new__")(type);
-  auto* instance = reinterpret_cast<py::detail::instance*>(copy.ptr());
-  adopt(instance->get_value_and_holder(py::detail::get_type_info(typeid(T))),
-        std::make_shared<T>(native));
+  adopt(unfilled_slot<T>(copy), std::make_shared<T>(native));
   Attributes attributes = attributes_of(self);
   if (!memo.is_none()) {
     memo[py::int_(reinterpret_cast<std::uintptr_t>(self.ptr()))] = copy;
@@ -64,13 +62,30 @@ py::object copy_instance(py::handle self, py::handle memo) {
   return copy;
 }
 
-// The pickle and copy protocol of a bound class: `state` gives the instance's state, `restore`
-// fills an instance that cls.__new__ made from one; __reduce__ and __reduce_ex__ (every protocol)
-// go through them, copy and deepcopy through T's copy constructor.
-template <class T, class Class, class State, class Restore>
-Class& def_pickling(Class& cls, State state, Restore restore) {
+// __setstate__ of the bound class T: fills `self`, an instance that cls.__new__ made, from what
+// with_attributes made. `read(native)` refuses a class state that T did not write and returns the
+// function that makes the native object from it; the attributes are checked between the two, so
+// that a refused state, of either part, leaves nothing half restored.
+template <class T, class Read>
+void restore_instance(py::handle self, const py::object& state, const Read& read) {
+  const py::detail::value_and_holder slot = unfilled_slot<T>(self);
+  const auto [native, attributes] = split_attributes(state);
+  auto make = read(native);
+  check_attributes(self, attributes);
+  adopt(slot, make());
+  restore_attributes(self, attributes);
+}
+
+// The pickle and copy protocol of a bound class: `state` gives the instance's state, `read` what
+// restore_instance needs to fill an instance that cls.__new__ made from one; __reduce__ and
+// __reduce_ex__ (every protocol) go through them, copy and deepcopy through T's copy constructor.
+template <class T, class Class, class State, class Read>
+Class& def_pickling(Class& cls, State state, Read read) {
   return cls.def("__getstate__", state)
-      .def("__setstate__", restore)
+      .def("__setstate__",
+           [read](py::handle self, const py::object& state) {
+             restore_instance<T>(self, state, read);
+           })
       .def("__reduce__", &reduce_to_state)
       .def("__reduce_ex__", [](py::handle self, int) { return reduce_to_state(self); })
       .def("__copy__", [](py::handle self) { return copy_instance<T>(self, py::none()); })

@@ -87,10 +87,9 @@ py::object jieba_state(py::handle self) {
                            path_object(paths.stop_word_path)));
 }
 
-// Builds the segmenter anew from the paths, with the constructor's checks and exceptions.
-void restore_jieba(py::handle self, const py::object& state) {
-  const py::detail::value_and_holder slot = unfilled_slot<Segmenter>(self);
-  const auto [native, attributes] = split_attributes(state);
+// What builds the segmenter of a pickled state anew from its paths, with the constructor's checks
+// and exceptions, once __setstate__ has checked the rest (restore_instance).
+auto read_jieba_state(const py::object& native) {
   if (!PyTuple_Check(native.ptr()) || py::len(native) != 6 ||
       !PyLong_Check(native[py::int_(0)].ptr())) {
     throw py::type_error("Jieba state must be a tuple of a version and five paths");
@@ -99,10 +98,10 @@ void restore_jieba(py::handle self, const py::object& state) {
   if (!py::int_(kStateVersion).equal(fields[0])) {
     throw py::value_error("Jieba state has a version this module does not know");
   }
-  check_attributes(self, attributes);
-  adopt(slot, make_jieba(path_string(fields[1]), path_string(fields[2]), path_string(fields[3]),
-                         path_string(fields[4]), path_string(fields[5])));
-  restore_attributes(self, attributes);
+  return [fields] {
+    return make_jieba(path_string(fields[1]), path_string(fields[2]), path_string(fields[3]),
+                      path_string(fields[4]), path_string(fields[5]));
+  };
 }
 
 using WordList = std::vector<cppjieba::Word>;
@@ -165,7 +164,7 @@ void register_jieba(py::module_& module) {
            py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def("cut", &cut, py::arg("sentence"))
       .def("cut_for_search", &cut_for_search, py::arg("sentence"));
-  def_pickling<Segmenter>(jieba, &jieba_state, &restore_jieba);
+  def_pickling<Segmenter>(jieba, &jieba_state, &read_jieba_state);
 }
 
 }  // namespace pytarntext

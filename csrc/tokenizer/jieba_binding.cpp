@@ -41,12 +41,9 @@ using cppjieba::Jieba;
 constexpr int kStateVersion = 1;
 
 // Checks the five files before the library reads them: it meets a bad file by ending the process.
-std::shared_ptr<Segmenter> make_jieba(const std::string& dict_path, const std::string& hmm_path,
-                                      const std::string& user_dict_path,
-                                      const std::string& idf_path,
-                                      const std::string& stop_word_path) {
+std::shared_ptr<Segmenter> make_jieba(JiebaPaths paths) {
   try {
-    check_jieba_files({dict_path, hmm_path, user_dict_path, idf_path, stop_word_path});
+    check_jieba_files(paths);
   } catch (const DataFileOpenError& error) {
     errno = error.error();
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, error.path().c_str());
@@ -55,10 +52,10 @@ std::shared_ptr<Segmenter> make_jieba(const std::string& dict_path, const std::s
     throw py::value_error(error.what());
   }
   auto jieba = std::make_shared<const Jieba>(
-      dict_path, hmm_path, user_dict_path.empty() ? kNoUserDictionary : user_dict_path, idf_path,
-      stop_word_path);
-  return std::make_shared<Segmenter>(Segmenter{
-      {dict_path, hmm_path, user_dict_path, idf_path, stop_word_path}, std::move(jieba), {}});
+      paths.dict_path, paths.hmm_path,
+      paths.user_dict_path.empty() ? kNoUserDictionary : paths.user_dict_path, paths.idf_path,
+      paths.stop_word_path);
+  return std::make_shared<Segmenter>(Segmenter{std::move(paths), std::move(jieba), {}});
 }
 
 // A path as the caller most likely gave it: str when it is UTF-8, else bytes.
@@ -99,8 +96,8 @@ auto read_jieba_state(const py::object& native) {
     throw py::value_error("Jieba state has a version this module does not know");
   }
   return [fields] {
-    return make_jieba(path_string(fields[1]), path_string(fields[2]), path_string(fields[3]),
-                      path_string(fields[4]), path_string(fields[5]));
+    return make_jieba({path_string(fields[1]), path_string(fields[2]), path_string(fields[3]),
+                       path_string(fields[4]), path_string(fields[5])});
   };
 }
 
@@ -151,8 +148,8 @@ std::shared_ptr<Segmenter> jieba_from_paths(const FilePath& dict_path, const Fil
                                             const FilePath& user_dict_path,
                                             const FilePath& idf_path,
                                             const FilePath& stop_word_path) {
-  return make_jieba(dict_path.bytes, hmm_path.bytes, user_dict_path.bytes, idf_path.bytes,
-                    stop_word_path.bytes);
+  return make_jieba({dict_path.bytes, hmm_path.bytes, user_dict_path.bytes, idf_path.bytes,
+                     stop_word_path.bytes});
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 cmake_minimum_required(VERSION 3.18)
 
 # From the top down; the folders of one entry stand side by side.
-set(layers "module" "tokenizer" "binding" "bm25" "json")
+set(layers "module" "tokenizer" "binding" "bm25" "json,posix")
 set(python_folders module tokenizer binding)
 
 function(layer_of folder result)

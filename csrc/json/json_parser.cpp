@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "utf8.h"
+#include "base/bytes.h"
 
 namespace tarn::json {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace tarn::json {
+namespace tarn {
 
 // Writes the UTF-8 form of `code_point` (at most 0x10FFFF) at `out` and returns the end. A
 // surrogate gets the three bytes its value would take; callers that must refuse one check first.
@@ -25,4 +25,4 @@ inline char* write_utf8(std::uint32_t code_point, char* out) {
   return out;
 }
 
-}  // namespace tarn::json
+}  // namespace tarn

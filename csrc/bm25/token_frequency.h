@@ -1,41 +1,14 @@
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
+#include "base/bytes.h"
+
 namespace tarn::typing::text {
-
-// Folded 64x64->128 multiply: cheap, and spreads every input bit over both halves.
-inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) {
-  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-}
-
-// Up to eight bytes as a zero-padded word in memory order, without a variable-length memcpy (a
-// libc call on every token otherwise). Overlapping loads read every byte at least once.
-inline std::uint64_t load_short(const char* bytes, std::size_t size) {
-  static_assert(std::endian::native == std::endian::little);
-  if (size >= 4) {
-    if (size == 8) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes, 8);
-      return word;
-    }
-    std::uint32_t low, high;
-    std::memcpy(&low, bytes, 4);
-    std::memcpy(&high, bytes + size - 4, 4);
-    return low | (std::uint64_t{high} << (8 * (size - 4)));
-  }
-  if (size == 0) return 0;
-  const auto byte = [&](std::size_t at) {
-    return std::uint64_t{static_cast<unsigned char>(bytes[at])};
-  };
-  return byte(0) | (byte(size / 2) << (8 * (size / 2))) | (byte(size - 1) << (8 * (size - 1)));
-}
 
 // The first eight bytes, big-endian and zero-padded: ordering by this integer orders keys by their
 // unsigned bytes, up to ties (a shared eight-byte prefix, or trailing NUL bytes) that a full
@@ -64,23 +37,6 @@ inline bool same_token(std::string_view left, std::string_view right) {
   if (left.size() <= 8)
     return load_short(left.data(), left.size()) == load_short(right.data(), right.size());
   return std::memcmp(left.data(), right.data(), left.size()) == 0;
-}
-
-// Hash of a token key; callers that look a key up more than once compute it once. Inline: it runs
-// once per token on every hot path.
-inline std::uint64_t hash_token(std::string_view key) {
-  const char* bytes = key.data();
-  std::size_t left = key.size();
-  std::uint64_t hash = 0x9E3779B97F4A7C15ull ^ left;
-  while (left > 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes, 8);
-    hash = fold_multiply(hash ^ word, 0xBF58476D1CE4E5B9ull);
-    bytes += 8;
-    left -= 8;
-  }
-  return fold_multiply(hash ^ load_short(bytes, left) ^ 0x94D049BB133111EBull,
-                       0x2545F4914F6CDD1Dull);
 }
 
 // Map from token key to occurrence count. Open addressing over 16-byte slots: a key of up to eight

@@ -3,19 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bm25/token_frequency.h"
+#include "base/bytes.h"
 
 namespace pytarntext {
 namespace {
 
 namespace py = pybind11;
-using tarn::typing::text::load_short;  // every byte of up to eight, without a library call
-
-std::uint64_t load8(const char* bytes) {
-  std::uint64_t value;
-  std::memcpy(&value, bytes, 8);
-  return value;
-}
+using tarn::load8;
+using tarn::load_short;  // every byte of up to eight, without a library call
 
 // A bijection, which brings every bit down to the low ones that pick a slot.
 std::uint64_t finish(std::uint64_t hash) {

@@ -47,6 +47,14 @@ inline std::uint64_t load_short(const char* bytes, std::size_t size) {
   return byte(0) | (byte(size / 2) << (8 * (size / 2))) | (byte(size - 1) << (8 * (size - 1)));
 }
 
+// splitmix64's finaliser: a bijection whose every output bit depends on every input bit, so that
+// values differing only in high bits (integer ids, a counter) still spread over a table's low bits.
+inline std::uint64_t mix64(std::uint64_t x) {
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
 // Hash of a token key; callers that look a key up more than once compute it once.
 inline std::uint64_t hash_token(std::string_view key) {
   const char* bytes = key.data();

@@ -25,12 +25,9 @@ struct Distinct {
 
 inline std::uint64_t local_hash(std::string_view token) { return hash_token(token); }
 
+// Ids that differ only in high bits still spread over the table.
 inline std::uint64_t local_hash(std::int64_t token) {
-  // splitmix64's finaliser: ids that differ only in high bits still spread over the table.
-  std::uint64_t x = static_cast<std::uint64_t>(token);
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
+  return mix64(static_cast<std::uint64_t>(token));
 }
 
 inline bool same(std::string_view left, std::string_view right) { return same_token(left, right); }

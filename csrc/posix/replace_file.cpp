@@ -18,6 +18,7 @@
 #include <random>
 #include <system_error>
 
+#include "base/bytes.h"
 #include "descriptor.h"
 
 namespace tarn::posix {
@@ -94,10 +95,7 @@ class TemporaryNames {
   TemporaryNames() : _state(seed()) {}
   std::string next() {
     // splitmix64: every seed gives a full-period sequence of well-mixed values.
-    std::uint64_t value = (_state += 0x9E3779B97F4A7C15u);
-    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9u;
-    value = (value ^ (value >> 27)) * 0x94D049BB133111EBu;
-    value ^= value >> 31;
+    const std::uint64_t value = mix64(_state += 0x9E3779B97F4A7C15u);
     std::string name = ".pytarntext-dump-";
     for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
     return name;

@@ -48,11 +48,13 @@ inline std::uint64_t order_key(std::int64_t token) {
 // Counting is local to the document, so the probes stay in cache.
 template <class Token>
 std::vector<Distinct<Token>> count_distinct(std::span<const Token> tokens) {
-  std::size_t slot_count = 16;
-  while (slot_count < tokens.size() * 2) slot_count *= 2;
-  const std::size_t mask = slot_count - 1;
+  constexpr std::size_t kFewestSlots = 16;
   // Index into `distinct`, plus one. Typical documents fit on the stack.
   constexpr std::size_t kStackSlots = 512;
+  static_assert(is_slot_count(kFewestSlots), "slot counts double from here, and the probe masks");
+  std::size_t slot_count = kFewestSlots;
+  while (slot_count < tokens.size() * 2) slot_count *= 2;  // at most half full
+  const std::size_t mask = slot_count - 1;
   std::size_t stack_slots[kStackSlots];
   std::vector<std::size_t> heap_slots;
   std::size_t* slots = stack_slots;
@@ -67,8 +69,8 @@ std::vector<Distinct<Token>> count_distinct(std::span<const Token> tokens) {
   for (std::size_t position = 0; position < tokens.size(); ++position) {
     const Token& token = tokens[position];
     const std::uint64_t hash = local_hash(token);
-    for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
-      std::size_t& slot = slots[index];
+    for (Probe probe(hash, mask);; probe.next()) {
+      std::size_t& slot = slots[probe.index()];
       if (slot == 0) {
         distinct.push_back({token, position, hash, 1});
         slot = distinct.size();

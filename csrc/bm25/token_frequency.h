@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/probe.h"
 
 namespace tarn::typing::text {
 
@@ -59,7 +60,7 @@ class TokenFrequency {
   // Starts loading the slot where `hash` begins its probe: lookups of a whole document then wait
   // for memory once, not once per token.
   void prefetch(std::uint64_t hash) const {
-    if (!_slots.empty()) __builtin_prefetch(&_slots[hash & (_slots.size() - 1)]);
+    if (!_slots.empty()) __builtin_prefetch(&_slots[Probe(hash, _slots.size() - 1).index()]);
   }
 
   // The count for `key`, inserted as 0 when absent.

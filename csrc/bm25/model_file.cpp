@@ -41,16 +41,12 @@ void BM25::dump(const std::string& path) const {
 
   // Keys are written escaped, so that every token reads back as itself. Sorting them first lets
   // the object take each entry at its end instead of searching a million-entry tree.
-  std::vector<KeyedCount> counts;
   std::deque<std::string> escaped;
-  counts.reserve(_doc_token_frequency.size());
-  _doc_token_frequency.for_each([&](std::string_view key, std::int32_t count) {
-    if (key.find_first_of("\b\t\n\f\r\"\\") != std::string_view::npos) {
-      key = escaped.emplace_back(json::json_escape(key));
-    }
-    counts.push_back(keyed_count(key, count));
-  });
-  sort_by_key(counts);
+  const std::vector<KeyedCount> counts =
+      _doc_token_frequency.in_key_order([&](std::string_view key) -> std::string_view {
+        if (key.find_first_of("\b\t\n\f\r\"\\") == std::string_view::npos) return key;
+        return escaped.emplace_back(json::json_escape(key));
+      });
 
   JsonValue document;
   JsonValue& frequency = document["_doc_token_frequency"];

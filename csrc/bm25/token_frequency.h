@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -18,7 +19,7 @@ inline std::uint64_t byte_order_prefix(std::string_view key) {
   return __builtin_bswap64(load_short(key.data(), key.size() < 8 ? key.size() : 8));
 }
 
-// A key and its count, on the way out of a table in key order (the model file, the pickled state).
+// A key and its count, on the way out of a table in key order (TokenFrequency::in_key_order).
 struct KeyedCount {
   std::uint64_t order;  // byte_order_prefix(key)
   std::string_view key;
@@ -79,6 +80,20 @@ class TokenFrequency {
     for (const Slot& slot : _slots) {
       if (slot.meta != 0) visit(key_of(slot), slot.count);
     }
+  }
+
+  // Every entry in key order (sort_by_key), as the model file and the pickled state write them.
+  // `key_of` may stand a form of its own for a key, which the caller keeps alive; that form is
+  // then what is ordered and returned.
+  template <class KeyOf = std::identity>
+  std::vector<KeyedCount> in_key_order(KeyOf key_of = {}) const {
+    std::vector<KeyedCount> entries;
+    entries.reserve(_size);
+    for_each([&](std::string_view key, std::int32_t count) {
+      entries.push_back(keyed_count(key_of(key), count));
+    });
+    sort_by_key(entries);
+    return entries;
   }
 
   // Bytes held by the table and the key arena, for memory reports.

@@ -120,10 +120,6 @@ void TokenFrequency::grow_to(std::size_t slot_count) {
   }
 }
 
-std::size_t TokenFrequency::memory_bytes() const {
-  return _slots.capacity() * sizeof(Slot) + _arena.capacity();
-}
-
 void sort_by_key(std::vector<KeyedCount>& entries) {
   std::sort(entries.begin(), entries.end(), [](const KeyedCount& left, const KeyedCount& right) {
     return left.order != right.order ? left.order < right.order : left.key < right.key;

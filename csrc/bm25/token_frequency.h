@@ -96,9 +96,6 @@ class TokenFrequency {
     return entries;
   }
 
-  // Bytes held by the table and the key arena, for memory reports.
-  std::size_t memory_bytes() const;
-
  private:
   struct Slot {
     std::uint64_t key = 0;  // a short key's bytes, zero-padded; else the arena offset of a long one

@@ -15,6 +15,19 @@ constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 // The longest decimal text of a signed 64-bit integer: "-9223372036854775808".
 constexpr std::size_t kDecimalCapacity = 20;
 
+// The refusal of a count that would leave the range of Int: train's message for the top, its
+// mirror for the bottom (reached only from counts that a loaded model made negative).
+template <class Int>
+[[noreturn]] void out_of_range(const char* what, bool high = true) {
+  throw std::runtime_error(
+      std::string(what) + (high ? " would exceed " : " would fall below ") +
+      std::to_string(high ? std::numeric_limits<Int>::max() : std::numeric_limits<Int>::min()));
+}
+
+[[noreturn]] void token_frequency_out_of_range() {
+  out_of_range<std::int32_t>("BM25 token frequency");
+}
+
 template <class Token>
 struct Distinct {
   Token token;
@@ -164,7 +177,7 @@ void BM25::train(std::span<const std::string_view> tokens_vec) {
       absent.push_back(tokens_vec[i]);
     } else if (*count == kInt32Max) {
       undo_counts(tokens_vec.first(i), hashes);
-      throw std::runtime_error("BM25 token frequency would exceed 2147483647");
+      token_frequency_out_of_range();
     } else {
       ++*count;
     }
@@ -176,9 +189,7 @@ void BM25::train(std::span<const std::string_view> tokens_vec) {
         statistic_keys(count_distinct(std::span<const std::string_view>(absent)), decimal);
     std::size_t key_bytes = 0;
     for (const KeyCount& key : keys) {
-      if (key.count > kInt32Max) {
-        throw std::runtime_error("BM25 token frequency would exceed 2147483647");
-      }
+      if (key.count > kInt32Max) token_frequency_out_of_range();
       if (key.key.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("token key longer than 4 GiB");
       }
@@ -206,13 +217,11 @@ void BM25::undo_counts(std::span<const std::string_view> tokens,
 // The length total with one more document of `length` tokens. Throws, changing nothing, when the
 // document count or the total would leave its range.
 std::int64_t BM25::next_length_total(std::size_t length) const {
-  if (_doc_count == kInt32Max) {
-    throw std::runtime_error("BM25 document count would exceed 2147483647");
-  }
+  if (_doc_count == kInt32Max) out_of_range<std::int32_t>("BM25 document count");
   std::int64_t length_total;
   if (length > static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()) ||
       __builtin_add_overflow(_doc_length_total, static_cast<std::int64_t>(length), &length_total)) {
-    throw std::runtime_error("BM25 document length total would exceed 9223372036854775807");
+    out_of_range<std::int64_t>("BM25 document length total");
   }
   return length_total;
 }
@@ -234,7 +243,7 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
   for (std::size_t i = 0; i < keys.size(); ++i) {
     counts[i] = _doc_token_frequency.find(keys[i].key, keys[i].hash);
     const std::int64_t total = (counts[i] ? *counts[i] : 0) + keys[i].count;
-    if (total > kInt32Max) throw std::runtime_error("BM25 token frequency would exceed 2147483647");
+    if (total > kInt32Max) token_frequency_out_of_range();
   }
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const auto count = static_cast<std::int32_t>(keys[i].count);
@@ -250,15 +259,12 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
 namespace {
 
 // a + b for counts that a loaded model may have made negative: throws when the sum leaves the
-// type's range, with train's message for the top and its mirror for the bottom.
+// type's range.
 template <class Int>
 Int checked_sum(Int a, Int b, const char* what) {
   Int sum;
   if (!__builtin_add_overflow(a, b, &sum)) return sum;
-  const bool high = b > 0;
-  throw std::runtime_error(
-      std::string(what) + (high ? " would exceed " : " would fall below ") +
-      std::to_string(high ? std::numeric_limits<Int>::max() : std::numeric_limits<Int>::min()));
+  out_of_range<Int>(what, b > 0);
 }
 
 // Equal, or the same bits (two NaNs): merging encoders of one configuration never fails.

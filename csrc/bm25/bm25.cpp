@@ -24,6 +24,8 @@ template <class Int>
       std::to_string(high ? std::numeric_limits<Int>::max() : std::numeric_limits<Int>::min()));
 }
 
+constexpr const char* kEmptyDocument = "trainning tokens_vec should not be empty";
+
 [[noreturn]] void token_frequency_out_of_range() {
   out_of_range<std::int32_t>("BM25 token frequency");
 }
@@ -150,7 +152,7 @@ std::vector<BM25::KeyCount> BM25::statistic_keys(const std::vector<Entry>& disti
 
 template <class Token>
 void BM25::train_tokens(std::span<const Token> tokens) {
-  if (tokens.empty()) throw std::runtime_error("trainning tokens_vec should not be empty");
+  if (tokens.empty()) throw std::runtime_error(kEmptyDocument);
   const auto distinct = count_distinct(tokens);
   std::string decimal;
   const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
@@ -162,7 +164,7 @@ void BM25::train_tokens(std::span<const Token> tokens) {
 // lookups it saves. Integer tokens still count per document, since each distinct one is turned
 // into its decimal key only once.
 void BM25::train(std::span<const std::string_view> tokens_vec) {
-  if (tokens_vec.empty()) throw std::runtime_error("trainning tokens_vec should not be empty");
+  if (tokens_vec.empty()) throw std::runtime_error(kEmptyDocument);
   const std::int64_t length_total = next_length_total(tokens_vec.size());
   std::vector<std::uint64_t> hashes(tokens_vec.size());
   for (std::size_t i = 0; i < tokens_vec.size(); ++i) {

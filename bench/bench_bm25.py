@@ -47,7 +47,7 @@ class PythonBM25:
 
     def train(self, tokens):
         if not tokens:
-            raise RuntimeError("trainning tokens_vec should not be empty")
+            raise RuntimeError("trainning tokens_vec should not be empty")  # kept: the module's text
         frequency = self.frequency
         for token, count in Counter(tokens).items():
             key = token if isinstance(token, str) else str(token)
@@ -84,7 +84,7 @@ class CounterBM25(PythonBM25):
 
     def train(self, tokens):
         if not tokens:
-            raise RuntimeError("trainning tokens_vec should not be empty")
+            raise RuntimeError("trainning tokens_vec should not be empty")  # kept: the module's text
         self.frequency.update(tokens)
         self.doc_count += 1
         self.doc_length_total += len(tokens)

@@ -24,6 +24,7 @@ template <class Int>
       std::to_string(high ? std::numeric_limits<Int>::max() : std::numeric_limits<Int>::min()));
 }
 
+// kept: the misspelling is the message callers have always matched.
 constexpr const char* kEmptyDocument = "trainning tokens_vec should not be empty";
 
 [[noreturn]] void token_frequency_out_of_range() {
@@ -315,6 +316,8 @@ void BM25::merge(const BM25& other) {
 }
 
 void BM25::check_initialized() const {
+  // kept: `fabs(average - 0.0) < 1e-9` as first written: callers have always seen an average
+  // below the tolerance refused as untrained.
   if (_doc_count == 0 || std::fabs(_doc_length_average - 0.0) < 1e-9) {
     throw std::runtime_error("BM25 has not been initialized");
   }
@@ -340,6 +343,8 @@ PositionWeights BM25::document_weights_of(std::span<const Token> tokens) const {
   for (const OrderRecord& record : token_order(distinct)) {
     const auto& entry = distinct[record.index];
     const double frequency = static_cast<double>(entry.count);
+    // kept: `0.0 +` as first written: it turns a -0.0 weight into 0.0, and callers compare
+    // weights bit for bit.
     weights.push_back({entry.position, 0.0 + frequency / (frequency + saturation)});
   }
   return weights;

@@ -1,39 +1,25 @@
 #include "posix/replace_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "temporary_directory.h"
 
 namespace tarn::posix {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ReplaceFile : public testing::Test {
+class ReplaceFile : public testing_support::TemporaryDirectory {
  protected:
-  void SetUp() override {
-    directory_ = fs::temp_directory_path() / ("replace_file_test_" + std::to_string(::getpid()));
-    fs::create_directories(directory_);
-  }
-  void TearDown() override { fs::remove_all(directory_); }
-  std::string path(const std::string& name) const { return (directory_ / name).string(); }
-  std::string read(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
+  std::string read(const std::string& name) const { return testing_support::read_file(path(name)); }
   std::size_t entries() const {
     return static_cast<std::size_t>(
         std::distance(fs::directory_iterator(directory_), fs::directory_iterator()));
   }
-
-  fs::path directory_;
 };
 
 std::string message_of(const std::string& path, std::string_view content) {

@@ -3,20 +3,24 @@
 # licence that covers them.
 #
 # A tree of the user's own: -DPYTARNTEXT_CPPJIEBA_DIR=... or the environment variable of that name;
-# then nothing is fetched. Otherwise cppjieba v5.4.0 comes from the npm package nodejieba@3.5.8,
-# which carries it under submodules/cppjieba: fetched once with `npm pack`, checked against a
-# pinned hash, and unpacked into .cache/ in the source tree (ignored by git).
+# then nothing is fetched. Otherwise cppjieba v5.4.0 comes from the npm package nodejieba (the
+# version below), which carries it under submodules/cppjieba: fetched once with `npm pack`, checked
+# against a pinned hash, and unpacked into .cache/ in the source tree (ignored by git).
+
+# The one place that names the fetched version; tests/setup.sh reads it from this line.
+set(_nodejieba_version 3.5.8)
+set(_spec nodejieba@${_nodejieba_version})
+set(_package nodejieba-${_nodejieba_version})
 
 set(PYTARNTEXT_CPPJIEBA_DIR "$ENV{PYTARNTEXT_CPPJIEBA_DIR}" CACHE PATH
-    "cppjieba source tree (include/, deps/limonp/, dict/); empty to fetch nodejieba@3.5.8 with npm")
+    "cppjieba source tree (include/, deps/limonp/, dict/); empty to fetch ${_spec} with npm")
 
-set(_package nodejieba-3.5.8)
 set(_sha512 4c5883620115981810c00af5b158fb7abaf70a7db5ab13314cb03e2d3115a8a706aa0c09ba89c9116d20ea81f6fbb16130a25f916b2f963d52693ad65ded50f7)
 set(_cache "${CMAKE_CURRENT_SOURCE_DIR}/.cache")
 set(_tarball "${_cache}/${_package}.tgz")
 set(_unpacked "${_cache}/${_package}")
 set(_how_to "Either install Node.js and npm (Debian: apt-get install npm) so that the build can fetch "
-            "nodejieba@3.5.8, or point the build at a cppjieba v5.4.0 tree of your own with "
+            "${_spec}, or point the build at a cppjieba v5.4.0 tree of your own with "
             "-DPYTARNTEXT_CPPJIEBA_DIR=<dir> or the environment variable PYTARNTEXT_CPPJIEBA_DIR.")
 
 function(_pytarntext_check_tarball result)
@@ -45,11 +49,11 @@ if(NOT PYTARNTEXT_CPPJIEBA_DIR)
       message(STATUS "cppjieba: fetching ${_package} with npm pack into ${_cache} (once: later "
                      "builds and the sdist reuse it)")
       execute_process(
-        COMMAND "${PYTARNTEXT_NPM}" pack nodejieba@3.5.8 --pack-destination "${_cache}"
+        COMMAND "${PYTARNTEXT_NPM}" pack "${_spec}" --pack-destination "${_cache}"
                 --ignore-scripts --silent
         RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE npm_error TIMEOUT 600)
       if(NOT status EQUAL 0 OR NOT EXISTS "${_tarball}")
-        message(FATAL_ERROR "npm pack nodejieba@3.5.8 failed (${status}): ${npm_error}\n${_how_to}")
+        message(FATAL_ERROR "npm pack ${_spec} failed (${status}): ${npm_error}\n${_how_to}")
       endif()
     endif()
     _pytarntext_check_tarball(valid)

@@ -37,8 +37,11 @@ find_missing() {
   command -v cmake >/dev/null || need cmake "cmake"
   command -v c++ >/dev/null || need g++ "a C++ compiler"
   command -v make >/dev/null || need make "make"
-  # npm fetches cppjieba, unless the user gives a tree of their own or an earlier build fetched it.
-  if [ -z "${PYTARNTEXT_CPPJIEBA_DIR:-}" ] && [ ! -f .cache/nodejieba-3.5.8.tgz ] &&
+  # npm fetches cppjieba, unless the user gives a tree of their own or an earlier build fetched it
+  # (the version pinned in cmake/cppjieba.cmake).
+  local version
+  version=$(sed -n 's/^set(_nodejieba_version \([0-9.]*\))$/\1/p' cmake/cppjieba.cmake)
+  if [ -z "${PYTARNTEXT_CPPJIEBA_DIR:-}" ] && [ ! -f ".cache/nodejieba-$version.tgz" ] &&
     ! command -v npm >/dev/null; then
     need npm "npm, which fetches cppjieba"
   fi

@@ -21,6 +21,22 @@ constexpr double kQueryIdfFloor = 1e-6;
 // The longest decimal text of a signed 64-bit integer: "-9223372036854775808".
 constexpr std::size_t kDecimalCapacity = 20;
 
+// The refusal of a count that would leave the range of Int: train's message for the top, its
+// mirror for the bottom (reached only from counts that a loaded model made negative).
+template <class Int>
+[[noreturn]] void out_of_range(const char* what, bool high = true) {
+  throw std::runtime_error(
+      std::string(what) + (high ? " would exceed " : " would fall below ") +
+      std::to_string(high ? std::numeric_limits<Int>::max() : std::numeric_limits<Int>::min()));
+}
+
+// kept: the misspelling is the message callers have always matched.
+constexpr const char* kEmptyDocument = "trainning tokens_vec should not be empty";
+
+[[noreturn]] void token_frequency_out_of_range() {
+  out_of_range<std::int32_t>("BM25 token frequency");
+}
+
 template <class Token>
 struct Distinct {
   Token token;
@@ -31,12 +47,9 @@ struct Distinct {
 
 inline std::uint64_t local_hash(std::string_view token) { return hash_token(token); }
 
+// Ids that differ only in high bits still spread over the table.
 inline std::uint64_t local_hash(std::int64_t token) {
-  // splitmix64's finaliser: ids that differ only in high bits still spread over the table.
-  std::uint64_t x = static_cast<std::uint64_t>(token);
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
+  return mix64(static_cast<std::uint64_t>(token));
 }
 
 inline bool same(std::string_view left, std::string_view right) { return same_token(left, right); }
@@ -57,11 +70,13 @@ inline std::uint64_t order_key(std::int64_t token) {
 // Counting is local to the document, so the probes stay in cache.
 template <class Token>
 std::vector<Distinct<Token>> count_distinct(std::span<const Token> tokens) {
-  std::size_t slot_count = 16;
-  while (slot_count < tokens.size() * 2) slot_count *= 2;
-  const std::size_t mask = slot_count - 1;
+  constexpr std::size_t kFewestSlots = 16;
   // Index into `distinct`, plus one. Typical documents fit on the stack.
   constexpr std::size_t kStackSlots = 512;
+  static_assert(is_slot_count(kFewestSlots), "slot counts double from here, and the probe masks");
+  std::size_t slot_count = kFewestSlots;
+  while (slot_count < tokens.size() * 2) slot_count *= 2;  // at most half full
+  const std::size_t mask = slot_count - 1;
   std::size_t stack_slots[kStackSlots];
   std::vector<std::size_t> heap_slots;
   std::size_t* slots = stack_slots;
@@ -76,8 +91,8 @@ std::vector<Distinct<Token>> count_distinct(std::span<const Token> tokens) {
   for (std::size_t position = 0; position < tokens.size(); ++position) {
     const Token& token = tokens[position];
     const std::uint64_t hash = local_hash(token);
-    for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
-      std::size_t& slot = slots[index];
+    for (Probe probe(hash, mask);; probe.next()) {
+      std::size_t& slot = slots[probe.index()];
       if (slot == 0) {
         distinct.push_back({token, position, hash, 1});
         slot = distinct.size();
@@ -144,7 +159,7 @@ std::vector<BM25::KeyCount> BM25::statistic_keys(const std::vector<Entry>& disti
 
 template <class Token>
 void BM25::train_tokens(std::span<const Token> tokens) {
-  if (tokens.empty()) throw std::runtime_error("trainning tokens_vec should not be empty");
+  if (tokens.empty()) throw std::runtime_error(kEmptyDocument);
   const auto distinct = count_distinct(tokens);
   std::string decimal;
   const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
@@ -156,7 +171,7 @@ void BM25::train_tokens(std::span<const Token> tokens) {
 // lookups it saves. Integer tokens still count per document, since each distinct one is turned
 // into its decimal key only once.
 void BM25::train(std::span<const std::string_view> tokens_vec) {
-  if (tokens_vec.empty()) throw std::runtime_error("trainning tokens_vec should not be empty");
+  if (tokens_vec.empty()) throw std::runtime_error(kEmptyDocument);
   const std::int64_t length_total = next_length_total(tokens_vec.size());
   std::vector<std::uint64_t> hashes(tokens_vec.size());
   for (std::size_t i = 0; i < tokens_vec.size(); ++i) {
@@ -171,7 +186,7 @@ void BM25::train(std::span<const std::string_view> tokens_vec) {
       absent.push_back(tokens_vec[i]);
     } else if (*count == kInt32Max) {
       undo_counts(tokens_vec.first(i), hashes);
-      throw std::runtime_error("BM25 token frequency would exceed 2147483647");
+      token_frequency_out_of_range();
     } else {
       ++*count;
     }
@@ -183,9 +198,7 @@ void BM25::train(std::span<const std::string_view> tokens_vec) {
         statistic_keys(count_distinct(std::span<const std::string_view>(absent)), decimal);
     std::size_t key_bytes = 0;
     for (const KeyCount& key : keys) {
-      if (key.count > kInt32Max) {
-        throw std::runtime_error("BM25 token frequency would exceed 2147483647");
-      }
+      if (key.count > kInt32Max) token_frequency_out_of_range();
       if (key.key.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("token key longer than 4 GiB");
       }
@@ -213,13 +226,11 @@ void BM25::undo_counts(std::span<const std::string_view> tokens,
 // The length total with one more document of `length` tokens. Throws, changing nothing, when the
 // document count or the total would leave its range.
 std::int64_t BM25::next_length_total(std::size_t length) const {
-  if (_doc_count == kInt32Max) {
-    throw std::runtime_error("BM25 document count would exceed 2147483647");
-  }
+  if (_doc_count == kInt32Max) out_of_range<std::int32_t>("BM25 document count");
   std::int64_t length_total;
   if (length > static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()) ||
       __builtin_add_overflow(_doc_length_total, static_cast<std::int64_t>(length), &length_total)) {
-    throw std::runtime_error("BM25 document length total would exceed 9223372036854775807");
+    out_of_range<std::int64_t>("BM25 document length total");
   }
   return length_total;
 }
@@ -241,7 +252,7 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
   for (std::size_t i = 0; i < keys.size(); ++i) {
     counts[i] = _doc_token_frequency.find(keys[i].key, keys[i].hash);
     const std::int64_t total = (counts[i] ? *counts[i] : 0) + keys[i].count;
-    if (total > kInt32Max) throw std::runtime_error("BM25 token frequency would exceed 2147483647");
+    if (total > kInt32Max) token_frequency_out_of_range();
   }
   for (std::size_t i = 0; i < keys.size(); ++i) {
     const auto count = static_cast<std::int32_t>(keys[i].count);
@@ -257,15 +268,12 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
 namespace {
 
 // a + b for counts that a loaded model may have made negative: throws when the sum leaves the
-// type's range, with train's message for the top and its mirror for the bottom.
+// type's range.
 template <class Int>
 Int checked_sum(Int a, Int b, const char* what) {
   Int sum;
   if (!__builtin_add_overflow(a, b, &sum)) return sum;
-  const bool high = b > 0;
-  throw std::runtime_error(
-      std::string(what) + (high ? " would exceed " : " would fall below ") +
-      std::to_string(high ? std::numeric_limits<Int>::max() : std::numeric_limits<Int>::min()));
+  out_of_range<Int>(what, b > 0);
 }
 
 // Equal, or the same bits (two NaNs): merging encoders of one configuration never fails.
@@ -314,6 +322,8 @@ void BM25::merge(const BM25& other) {
 }
 
 void BM25::check_initialized() const {
+  // kept: `fabs(average - 0.0) < 1e-9` as first written: callers have always seen an average
+  // below the tolerance refused as untrained.
   if (_doc_count == 0 || std::fabs(_doc_length_average - 0.0) < 1e-9) {
     throw std::runtime_error("BM25 has not been initialized");
   }
@@ -339,6 +349,8 @@ PositionWeights BM25::document_weights_of(std::span<const Token> tokens) const {
   for (const OrderRecord& record : token_order(distinct)) {
     const auto& entry = distinct[record.index];
     const double frequency = static_cast<double>(entry.count);
+    // kept: `0.0 +` as first written: it turns a -0.0 weight into 0.0, and callers compare
+    // weights bit for bit.
     weights.push_back({entry.position, 0.0 + frequency / (frequency + saturation)});
   }
   return weights;

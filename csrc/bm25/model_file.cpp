@@ -1,310 +1,24 @@
 // Saving and restoring a BM25 encoder as a JSON model file.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#ifdef __linux__
-#include <linux/magic.h>
-#include <sys/statfs.h>
-#endif
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <deque>
-#include <limits>
-#include <optional>
-#include <random>
 #include <stdexcept>
-#include <system_error>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "bm25.h"
 #include "json/json_parser.h"
 #include "json/json_value.h"
+#include "posix/replace_file.h"
 
 namespace tarn::typing::text {
 namespace {
 
 using json::JsonClass;
 using json::JsonValue;
-
-[[noreturn]] void fail_dump(int error) {
-  throw std::runtime_error("Failed to dump: " + std::system_category().message(error));
-}
-
-[[noreturn]] void fail_open() { throw std::runtime_error("Failed to dump: Unable to open file"); }
-
-constexpr int kMaxLinkHops = 40;  // as many as the kernel follows before ELOOP
-constexpr int kMaxNameAttempts = 64;
-#ifdef O_PATH
-constexpr int kDirectoryHandle = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no read permission
-#else
-constexpr int kDirectoryHandle = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-
-// An owned file descriptor; close() reports its error, the destructor is for error paths.
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : _fd(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (_fd >= 0) ::close(_fd);
-  }
-  void reset(int fd) {
-    if (_fd >= 0) ::close(_fd);
-    _fd = fd;
-  }
-  int get() const { return _fd; }
-  bool is_open() const { return _fd >= 0; }
-  // 0, or the errno of the failed close.
-  int close() {
-    const int result = ::close(_fd);
-    _fd = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int _fd;
-};
-
-// Writes all of `content` to `fd`, or returns the errno of the failure.
-int write_all(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t written = ::write(fd, content.data(), content.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    content.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
-// Whether `link` is one of procfs's links (/proc/<pid>/fd/<n>, cwd, exe...), which the kernel
-// resolves to an open file, not to the path that readlink shows.
-bool is_kernel_link(const std::string& link) {
-#ifdef __linux__
-  const std::size_t slash = link.rfind('/');
-  const std::string directory = slash == std::string::npos ? "." : link.substr(0, slash + 1);
-  struct statfs filesystem {};
-  return ::statfs(directory.c_str(), &filesystem) == 0 && filesystem.f_type == PROC_SUPER_MAGIC;
-#else
-  (void)link;
-  return false;
-#endif
-}
-
-// The name that opening `path` would create: its symbolic links followed to the end of the chain,
-// a relative target taken against its link's own directory, so that a dangling link names the
-// file to create. Nothing for a chain through a procfs link, which names no path. A loop or an
-// unreadable link cannot be opened.
-std::optional<std::string> follow_links(std::string path) {
-  for (int hops = 0;; ++hops) {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) {
-      if (errno == ENOENT) return path;  // its directory is checked when the file is created
-      fail_open();
-    }
-    if (!S_ISLNK(status.st_mode)) return path;
-    if (hops == kMaxLinkHops) fail_open();
-    if (is_kernel_link(path)) return std::nullopt;
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) == target.size()) fail_open();
-    target.resize(static_cast<std::size_t>(length));
-    const std::size_t slash = path.rfind('/');
-    if (target.front() != '/' && slash != std::string::npos) {
-      target.insert(0, path, 0, slash + 1);
-    }
-    path = std::move(target);
-  }
-}
-
-// Names that do not grow with the target's: a fixed prefix and 16 hex digits, always 33 bytes.
-class TemporaryNames {
- public:
-  TemporaryNames() : _state(seed()) {}
-  std::string next() {
-    // splitmix64: every seed gives a full-period sequence of well-mixed values.
-    std::uint64_t value = (_state += 0x9E3779B97F4A7C15u);
-    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9u;
-    value = (value ^ (value >> 27)) * 0x94D049BB133111EBu;
-    value ^= value >> 31;
-    std::string name = ".pytarntext-dump-";
-    for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
-    return name;
-  }
-
- private:
-  // Unpredictable where the platform offers randomness, and never a failure where it does not:
-  // O_EXCL settles any clash.
-  static std::uint64_t seed() {
-    std::uint64_t value =
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        (static_cast<std::uint64_t>(::getpid()) << 40);
-    try {
-      std::random_device device;
-      value ^= (static_cast<std::uint64_t>(device()) << 32) ^ device();
-    } catch (const std::exception&) {
-    }
-    return value;
-  }
-
-  std::uint64_t _state;
-};
-
-// Errors that say the file cannot be made or renamed here, not that the disk is failing: the
-// target, which is writable, is then written in place, as a plain write would.
-bool refuses_route(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ENOSPC:
-    case EDQUOT:
-    case EMLINK:
-    case EBUSY:
-    case EXDEV:
-    case ETXTBSY:
-    case EEXIST:
-    case EINVAL:
-    case EOPNOTSUPP:
-    case ENAMETOOLONG:
-    case ENOSYS:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// The in-place route: truncate, write, sync and close the target itself, each step checked. It
-// keeps the file's inode, owner, mode and links, but a failure part-way leaves it incomplete.
-// Devices and pipes take this route too, without truncation or sync, which they do not support.
-void write_in_place(Descriptor& target, const struct stat& status, std::string_view content) {
-  const int flags = ::fcntl(target.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(target.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) fail_dump(errno);
-  const bool regular = S_ISREG(status.st_mode);
-  if (regular && ::ftruncate(target.get(), 0) != 0) fail_dump(errno);
-  int error = write_all(target.get(), content);
-  if (error == 0 && regular && ::fsync(target.get()) != 0) error = errno;
-  const int close_error = target.close();
-  if (error == 0) error = close_error;
-  if (error != 0) fail_dump(error);
-}
-
-// Failures of chown and chmod that mean "not here": only root may give a file away, a user
-// namespace cannot map every id, and some filesystems fix owners and modes by mount options.
-bool not_permitted_here(int error) {
-  return error == EPERM || error == EINVAL || error == EOPNOTSUPP;
-}
-
-// The replacement takes the old file's owner, group and mode before it holds a byte, as far as it
-// may; a group it cannot keep gets no more than others had, so the old group's access goes to no
-// one else. chown can clear the set-id bits, so the mode comes last.
-int take_attributes(int fd, const struct stat& old) {
-  mode_t mode = old.st_mode & 07777;
-  if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    if (!not_permitted_here(errno)) return errno;
-    if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-      if (!not_permitted_here(errno)) return errno;
-      const mode_t group_like_others = mode & S_IRWXG & ((mode & S_IRWXO) << 3);
-      mode = (mode & ~S_IRWXG) | group_like_others;
-    }
-  }
-  if (::fchmod(fd, mode) != 0 && !not_permitted_here(errno)) return errno;
-  return 0;
-}
-
-// Writes `content` to `name` in `directory` through a temporary file that is renamed over it once
-// complete on disk. Returns 0 on success; the errno of a failed create, or of a rename refused as
-// `refuses_route` tells, with nothing left behind; throws for any other failure.
-int write_through_rename(int directory, const std::string& name, const struct stat* old,
-                         std::string_view content) {
-  TemporaryNames names;
-  std::string temporary;
-  Descriptor file;
-  for (int attempt = 0; attempt < kMaxNameAttempts && !file.is_open(); ++attempt) {
-    temporary = names.next();
-    // Private until it holds the old file's owner and mode; a new file gets what opening would.
-    file.reset(::openat(directory, temporary.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, old ? 0600 : 0666));
-    if (!file.is_open() && errno != EEXIST) return errno;
-  }
-  if (!file.is_open()) return EEXIST;
-
-  int error = old ? take_attributes(file.get(), *old) : 0;
-  if (error == 0) error = write_all(file.get(), content);
-  if (error == 0 && ::fsync(file.get()) != 0) error = errno;
-  const int close_error = file.close();
-  if (error == 0) error = close_error;
-  if (error == 0 && ::renameat(directory, temporary.c_str(), directory, name.c_str()) != 0) {
-    const int rename_error = errno;
-    ::unlinkat(directory, temporary.c_str(), 0);
-    if (refuses_route(rename_error)) return rename_error;
-    fail_dump(rename_error);
-  }
-  if (error != 0) {
-    ::unlinkat(directory, temporary.c_str(), 0);
-    fail_dump(error);
-  }
-  // Makes the rename itself durable; a directory that cannot be opened for this still holds it.
-  Descriptor synced(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (synced.is_open()) ::fsync(synced.get());
-  return 0;
-}
-
-// Replaces the file at `path` with `content` so that no failure or crash part-way leaves it cut
-// short, wherever a file can be created and renamed beside it; elsewhere writes it in place, as
-// opening the path would. A path that cannot be opened for writing is refused, untouched.
-void replace_file(const std::string& path, std::string_view content) {
-  if (path.empty() || path.find('\0') != std::string::npos) fail_open();
-  // The kernel's own open, links followed and without O_CREAT, tells whether the file exists and
-  // may be written; for devices, pipes and /proc's fd links it is the file to write.
-  Descriptor existing(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  struct stat status {};
-  if (!existing.is_open() && errno != ENOENT) fail_open();
-  if (existing.is_open()) {
-    if (::fstat(existing.get(), &status) != 0) fail_dump(errno);
-    if (!S_ISREG(status.st_mode)) return write_in_place(existing, status, content);
-  }
-
-  const std::optional<std::string> followed = follow_links(path);
-  if (!followed) {
-    if (!existing.is_open()) fail_open();
-    return write_in_place(existing, status, content);
-  }
-  const std::string& target = *followed;
-  const std::size_t slash = target.rfind('/');
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  const std::string directory_name =
-      slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  if (name.empty() || name == "." || name == "..") fail_open();
-  const Descriptor directory(::open(directory_name.c_str(), kDirectoryHandle));
-  if (!directory.is_open()) {
-    if (!existing.is_open()) fail_open();
-    return write_in_place(existing, status, content);
-  }
-  if (existing.is_open()) {
-    // Renaming over the name must replace the very file that was opened.
-    struct stat named {};
-    if (::fstatat(directory.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        named.st_dev != status.st_dev || named.st_ino != status.st_ino) {
-      return write_in_place(existing, status, content);
-    }
-  }
-
-  const int refused =
-      write_through_rename(directory.get(), name, existing.is_open() ? &status : nullptr, content);
-  if (refused == 0) return;
-  if (!existing.is_open()) fail_open();  // no file can be created here: opening would fail too
-  if (!refuses_route(refused)) fail_dump(refused);
-  write_in_place(existing, status, content);
-}
 
 // The total that the loaded average stands for, so that training goes on from the loaded corpus.
 std::int64_t length_total_of(double average, std::int32_t count) {
@@ -327,16 +41,12 @@ void BM25::dump(const std::string& path) const {
 
   // Keys are written escaped, so that every token reads back as itself. Sorting them first lets
   // the object take each entry at its end instead of searching a million-entry tree.
-  std::vector<KeyedCount> counts;
   std::deque<std::string> escaped;
-  counts.reserve(_doc_token_frequency.size());
-  _doc_token_frequency.for_each([&](std::string_view key, std::int32_t count) {
-    if (key.find_first_of("\b\t\n\f\r\"\\") != std::string_view::npos) {
-      key = escaped.emplace_back(json::json_escape(key));
-    }
-    counts.push_back(keyed_count(key, count));
-  });
-  sort_by_key(counts);
+  const std::vector<KeyedCount> counts =
+      _doc_token_frequency.in_key_order([&](std::string_view key) -> std::string_view {
+        if (key.find_first_of("\b\t\n\f\r\"\\") == std::string_view::npos) return key;
+        return escaped.emplace_back(json::json_escape(key));
+      });
 
   JsonValue document;
   JsonValue& frequency = document["_doc_token_frequency"];
@@ -347,7 +57,11 @@ void BM25::dump(const std::string& path) const {
   document["_b"] = _b;
   document["_k1"] = _k1;
 
-  replace_file(path, document.to_text(1, "  "));
+  try {
+    posix::replace_file(path, document.to_text(1, "  "));
+  } catch (const posix::ReplaceError& error) {
+    throw std::runtime_error(std::string("Failed to dump: ") + error.what());
+  }
 }
 
 void BM25::load(std::string_view json_data) {

@@ -75,14 +75,9 @@ class Reader {
 }  // namespace
 
 std::string BM25::state() const {
-  std::vector<KeyedCount> entries;
-  entries.reserve(_doc_token_frequency.size());
+  const std::vector<KeyedCount> entries = _doc_token_frequency.in_key_order();
   std::size_t size = kHeaderBytes;
-  _doc_token_frequency.for_each([&](std::string_view key, std::int32_t count) {
-    entries.push_back(keyed_count(key, count));
-    size += kEntryBytes + key.size();
-  });
-  sort_by_key(entries);
+  for (const KeyedCount& entry : entries) size += kEntryBytes + entry.key.size();
 
   std::string state(size, '\0');
   Writer out(state.data());

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/probe.h"
+
 namespace tarn::typing::text {
 namespace {
 
@@ -27,6 +29,9 @@ inline std::uint64_t packed(std::string_view key) { return load_short(key.data()
 // Grow before the table is 3/4 full: linear probing stays short below that.
 inline bool over_load(std::size_t entries, std::size_t slots) { return entries * 4 > slots * 3; }
 
+constexpr std::size_t kFirstSlots = 16;
+static_assert(is_slot_count(kFirstSlots), "the table doubles from here, and the probe masks");
+
 }  // namespace
 
 std::string_view TokenFrequency::key_of(const Slot& slot) const {
@@ -39,15 +44,15 @@ std::string_view TokenFrequency::key_of(const Slot& slot) const {
 }
 
 std::size_t TokenFrequency::probe(std::string_view key, std::uint64_t hash) const {
-  const std::size_t mask = _slots.size() - 1;
+  Probe probe(hash, _slots.size() - 1);
   const std::uint32_t meta = meta_of(key, hash);
   const bool short_key = is_inline(key);
   const std::uint64_t short_bytes = short_key ? packed(key) : 0;
-  for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
-    const Slot& slot = _slots[index];
-    if (slot.meta == 0) return index;
+  for (;; probe.next()) {
+    const Slot& slot = _slots[probe.index()];
+    if (slot.meta == 0) return probe.index();
     if (slot.meta != meta) continue;
-    if (short_key ? slot.key == short_bytes : same_token(key_of(slot), key)) return index;
+    if (short_key ? slot.key == short_bytes : same_token(key_of(slot), key)) return probe.index();
   }
 }
 
@@ -69,7 +74,7 @@ std::int32_t& TokenFrequency::operator[](std::string_view key) {
 
 void TokenFrequency::reserve(std::size_t entries, std::size_t key_bytes) {
   const std::size_t wanted = _size + entries;
-  std::size_t slot_count = _slots.empty() ? 16 : _slots.size();
+  std::size_t slot_count = _slots.empty() ? kFirstSlots : _slots.size();
   while (over_load(wanted, slot_count)) slot_count *= 2;
   if (slot_count != _slots.size()) grow_to(slot_count);
   const std::size_t arena_bytes = _arena.size() + key_bytes + entries * kLengthPrefix;
@@ -83,7 +88,7 @@ std::int32_t& TokenFrequency::insert_new(std::string_view key, std::uint64_t has
     throw std::length_error("token key longer than 4 GiB");
   }
   if (_slots.empty() || over_load(_size + 1, _slots.size())) {
-    grow_to(_slots.empty() ? 16 : _slots.size() * 2);
+    grow_to(_slots.empty() ? kFirstSlots : _slots.size() * 2);
   }
   Slot slot{0, meta_of(key, hash), count};
   if (is_inline(key)) {
@@ -101,11 +106,10 @@ std::int32_t& TokenFrequency::insert_new(std::string_view key, std::uint64_t has
 }
 
 std::size_t TokenFrequency::place(Slot slot, std::uint64_t hash) {
-  const std::size_t mask = _slots.size() - 1;
-  std::size_t index = hash & mask;
-  while (_slots[index].meta != 0) index = (index + 1) & mask;
-  _slots[index] = slot;
-  return index;
+  Probe probe(hash, _slots.size() - 1);
+  while (_slots[probe.index()].meta != 0) probe.next();
+  _slots[probe.index()] = slot;
+  return probe.index();
 }
 
 void TokenFrequency::grow_to(std::size_t slot_count) {
@@ -114,10 +118,6 @@ void TokenFrequency::grow_to(std::size_t slot_count) {
   for (const Slot& slot : old) {
     if (slot.meta != 0) place(slot, hash_token(key_of(slot)));
   }
-}
-
-std::size_t TokenFrequency::memory_bytes() const {
-  return _slots.capacity() * sizeof(Slot) + _arena.capacity();
 }
 
 void sort_by_key(std::vector<KeyedCount>& entries) {

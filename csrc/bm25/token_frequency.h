@@ -1,41 +1,16 @@
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <vector>
 
+#include "base/bytes.h"
+#include "base/probe.h"
+
 namespace tarn::typing::text {
-
-// Folded 64x64->128 multiply: cheap, and spreads every input bit over both halves.
-inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) {
-  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-  return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-}
-
-// Up to eight bytes as a zero-padded word in memory order, without a variable-length memcpy (a
-// libc call on every token otherwise). Overlapping loads read every byte at least once.
-inline std::uint64_t load_short(const char* bytes, std::size_t size) {
-  static_assert(std::endian::native == std::endian::little);
-  if (size >= 4) {
-    if (size == 8) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes, 8);
-      return word;
-    }
-    std::uint32_t low, high;
-    std::memcpy(&low, bytes, 4);
-    std::memcpy(&high, bytes + size - 4, 4);
-    return low | (std::uint64_t{high} << (8 * (size - 4)));
-  }
-  if (size == 0) return 0;
-  const auto byte = [&](std::size_t at) {
-    return std::uint64_t{static_cast<unsigned char>(bytes[at])};
-  };
-  return byte(0) | (byte(size / 2) << (8 * (size / 2))) | (byte(size - 1) << (8 * (size - 1)));
-}
 
 // The first eight bytes, big-endian and zero-padded: ordering by this integer orders keys by their
 // unsigned bytes, up to ties (a shared eight-byte prefix, or trailing NUL bytes) that a full
@@ -44,7 +19,7 @@ inline std::uint64_t byte_order_prefix(std::string_view key) {
   return __builtin_bswap64(load_short(key.data(), key.size() < 8 ? key.size() : 8));
 }
 
-// A key and its count, on the way out of a table in key order (the model file, the pickled state).
+// A key and its count, on the way out of a table in key order (TokenFrequency::in_key_order).
 struct KeyedCount {
   std::uint64_t order;  // byte_order_prefix(key)
   std::string_view key;
@@ -64,23 +39,6 @@ inline bool same_token(std::string_view left, std::string_view right) {
   if (left.size() <= 8)
     return load_short(left.data(), left.size()) == load_short(right.data(), right.size());
   return std::memcmp(left.data(), right.data(), left.size()) == 0;
-}
-
-// Hash of a token key; callers that look a key up more than once compute it once. Inline: it runs
-// once per token on every hot path.
-inline std::uint64_t hash_token(std::string_view key) {
-  const char* bytes = key.data();
-  std::size_t left = key.size();
-  std::uint64_t hash = 0x9E3779B97F4A7C15ull ^ left;
-  while (left > 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes, 8);
-    hash = fold_multiply(hash ^ word, 0xBF58476D1CE4E5B9ull);
-    bytes += 8;
-    left -= 8;
-  }
-  return fold_multiply(hash ^ load_short(bytes, left) ^ 0x94D049BB133111EBull,
-                       0x2545F4914F6CDD1Dull);
 }
 
 // Map from token key to occurrence count. Open addressing over 16-byte slots: a key of up to eight
@@ -103,7 +61,7 @@ class TokenFrequency {
   // Starts loading the slot where `hash` begins its probe: lookups of a whole document then wait
   // for memory once, not once per token.
   void prefetch(std::uint64_t hash) const {
-    if (!_slots.empty()) __builtin_prefetch(&_slots[hash & (_slots.size() - 1)]);
+    if (!_slots.empty()) __builtin_prefetch(&_slots[Probe(hash, _slots.size() - 1).index()]);
   }
 
   // The count for `key`, inserted as 0 when absent.
@@ -124,8 +82,19 @@ class TokenFrequency {
     }
   }
 
-  // Bytes held by the table and the key arena, for memory reports.
-  std::size_t memory_bytes() const;
+  // Every entry in key order (sort_by_key), as the model file and the pickled state write them.
+  // `key_of` may stand a form of its own for a key, which the caller keeps alive; that form is
+  // then what is ordered and returned.
+  template <class KeyOf = std::identity>
+  std::vector<KeyedCount> in_key_order(KeyOf key_of = {}) const {
+    std::vector<KeyedCount> entries;
+    entries.reserve(_size);
+    for_each([&](std::string_view key, std::int32_t count) {
+      entries.push_back(keyed_count(key_of(key), count));
+    });
+    sort_by_key(entries);
+    return entries;
+  }
 
  private:
   struct Slot {

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "utf8.h"
+#include "base/bytes.h"
 
 namespace tarn::json {
 namespace {
@@ -44,6 +44,7 @@ void report(std::string_view message, std::string_view found) {
 void report(std::string_view message, char found) { report(message, std::string_view(&found, 1)); }
 
 // A signed 32-bit integer from the longest valid prefix: optional minus sign, then digits.
+// kept: the std::stol and std::stod texts of the messages below, which callers match.
 std::int32_t to_int32(const std::string& digits) {
   std::int64_t value = 0;
   const char* first = digits.data();
@@ -154,6 +155,7 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth,
     const JsonValue key = parse_value(text, offset, depth + 1, options);
     skip_whitespace(text, offset);
     if (char_at(text, offset) != ':') {
+      // kept: "Error:" where every other report says "ERROR:"; readers of the log match both.
       report("Error: Object: Expected colon, found '", char_at(text, offset));
       return object;
     }

@@ -241,6 +241,8 @@ void JsonValue::append_text(std::string& out, std::int32_t depth, std::string_vi
         out += "\" : ";
         value.append_text(out, depth + 1, indent);
       }
+      // kept: the closing brace drops two characters of the pad whatever the indent, and an empty
+      // object keeps its blank line ("{\n\n  }"): stored model files are these bytes.
       out += '\n';
       out.append(pad, pad.size() < 2 ? pad.size() : 2, std::string::npos);
       out += '}';

@@ -2,15 +2,14 @@
 
 #include <memory>
 
+#include "binding/instance.h"
+#include "binding/number_casters.h"
+#include "binding/path_caster.h"
+#include "binding/pickling.h"
+#include "binding/token_casters.h"
 #include "bm25/bm25.h"
-#include "number_casters.h"
-#include "path_caster.h"
-#include "pickling.h"
-#include "token_casters.h"
 
-template <>
-struct pybind11::detail::type_caster<tarn::typing::text::BM25>
-    : initialised_caster<tarn::typing::text::BM25> {};
+PYTARNTEXT_REFUSE_UNFILLED_INSTANCES(tarn::typing::text::BM25);
 
 namespace pytarntext {
 
@@ -23,16 +22,12 @@ py::object bm25_state(py::handle self) {
   return with_attributes(self, py::bytes(state));
 }
 
-// Fills an instance that cls.__new__ made (the way pickle and copy rebuild one).
-void restore_bm25(py::handle self, const py::object& state) {
-  const py::detail::value_and_holder slot = unfilled_slot<BM25>(self);
-  const auto [native, attributes] = split_attributes(state);
+// The encoder of a pickled state, which __setstate__ gives the instance (restore_instance).
+auto read_bm25_state(const py::object& native) {
   if (!PyBytes_Check(native.ptr())) throw py::type_error("BM25 state must be bytes");
-  BM25 model = BM25::from_state(std::string_view(
-      PyBytes_AS_STRING(native.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(native.ptr()))));
-  check_attributes(self, attributes);
-  adopt(slot, std::make_shared<BM25>(std::move(model)));
-  restore_attributes(self, attributes);
+  auto model = std::make_shared<BM25>(BM25::from_state(std::string_view(
+      PyBytes_AS_STRING(native.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(native.ptr())))));
+  return [model] { return model; };
 }
 
 }  // namespace
@@ -69,7 +64,7 @@ void register_bm25(py::module_& module) {
              return IntWeights{self.query_weights(tokens.values), std::move(tokens)};
            })
       .def("merge", &BM25::merge);
-  def_pickling<BM25>(bm25, &bm25_state, &restore_bm25);
+  def_pickling<BM25>(bm25, &bm25_state, &read_bm25_state);
 }
 
 }  // namespace pytarntext

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "posix/descriptor.h"
+
 namespace pytarntext {
 namespace {
 
@@ -59,27 +61,21 @@ std::string read_data_file(const std::string& path) {
   if (path.find('\0') != std::string::npos) {
     throw DataFileFormatError("embedded null byte in path");
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw DataFileOpenError(errno, path);
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    throw DataFileOpenError(error, path);
+  const tarn::posix::Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file.is_open()) throw DataFileOpenError(errno, path);
+  struct stat status{};
+  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    throw DataFileOpenError(S_ISDIR(status.st_mode) ? EISDIR : EINVAL, path);
   }
   std::string content;
   content.resize(static_cast<std::size_t>(status.st_size));
   std::size_t filled = 0;
   while (true) {
     if (filled == content.size()) content.resize(content.size() * 2 + 4096);
-    const ssize_t got = ::read(fd, content.data() + filled, content.size() - filled);
+    const ssize_t got = ::read(file.get(), content.data() + filled, content.size() - filled);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      const int error = got < 0 ? errno : 0;
-      ::close(fd);
-      if (error != 0) throw DataFileOpenError(error, path);
-      break;
-    }
+    if (got < 0) throw DataFileOpenError(errno, path);
+    if (got == 0) break;
     filled += static_cast<std::size_t>(got);
   }
   content.resize(filled);

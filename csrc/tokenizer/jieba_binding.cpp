@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "binding/instance.h"
+#include "binding/path_caster.h"
+#include "binding/pickling.h"
+#include "binding/word_casters.h"
 #include "cppjieba/Jieba.hpp"
 #include "data_files.h"
-#include "module/path_caster.h"
-#include "module/pickling.h"
 #include "word_cache.h"
-#include "word_casters.h"
 
 namespace pytarntext {
 
@@ -30,9 +31,7 @@ struct Segmenter {
 
 }  // namespace pytarntext
 
-template <>
-struct pybind11::detail::type_caster<pytarntext::Segmenter>
-    : initialised_caster<pytarntext::Segmenter> {};
+PYTARNTEXT_REFUSE_UNFILLED_INSTANCES(pytarntext::Segmenter);
 
 namespace pytarntext {
 namespace {
@@ -42,12 +41,9 @@ using cppjieba::Jieba;
 constexpr int kStateVersion = 1;
 
 // Checks the five files before the library reads them: it meets a bad file by ending the process.
-std::shared_ptr<Segmenter> make_jieba(const std::string& dict_path, const std::string& hmm_path,
-                                      const std::string& user_dict_path,
-                                      const std::string& idf_path,
-                                      const std::string& stop_word_path) {
+std::shared_ptr<Segmenter> make_jieba(JiebaPaths paths) {
   try {
-    check_jieba_files({dict_path, hmm_path, user_dict_path, idf_path, stop_word_path});
+    check_jieba_files(paths);
   } catch (const DataFileOpenError& error) {
     errno = error.error();
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, error.path().c_str());
@@ -56,10 +52,10 @@ std::shared_ptr<Segmenter> make_jieba(const std::string& dict_path, const std::s
     throw py::value_error(error.what());
   }
   auto jieba = std::make_shared<const Jieba>(
-      dict_path, hmm_path, user_dict_path.empty() ? kNoUserDictionary : user_dict_path, idf_path,
-      stop_word_path);
-  return std::make_shared<Segmenter>(Segmenter{
-      {dict_path, hmm_path, user_dict_path, idf_path, stop_word_path}, std::move(jieba), {}});
+      paths.dict_path, paths.hmm_path,
+      paths.user_dict_path.empty() ? kNoUserDictionary : paths.user_dict_path, paths.idf_path,
+      paths.stop_word_path);
+  return std::make_shared<Segmenter>(Segmenter{std::move(paths), std::move(jieba), {}});
 }
 
 // A path as the caller most likely gave it: str when it is UTF-8, else bytes.
@@ -88,10 +84,9 @@ py::object jieba_state(py::handle self) {
                            path_object(paths.stop_word_path)));
 }
 
-// Builds the segmenter anew from the paths, with the constructor's checks and exceptions.
-void restore_jieba(py::handle self, const py::object& state) {
-  const py::detail::value_and_holder slot = unfilled_slot<Segmenter>(self);
-  const auto [native, attributes] = split_attributes(state);
+// What builds the segmenter of a pickled state anew from its paths, with the constructor's checks
+// and exceptions, once __setstate__ has checked the rest (restore_instance).
+auto read_jieba_state(const py::object& native) {
   if (!PyTuple_Check(native.ptr()) || py::len(native) != 6 ||
       !PyLong_Check(native[py::int_(0)].ptr())) {
     throw py::type_error("Jieba state must be a tuple of a version and five paths");
@@ -100,10 +95,10 @@ void restore_jieba(py::handle self, const py::object& state) {
   if (!py::int_(kStateVersion).equal(fields[0])) {
     throw py::value_error("Jieba state has a version this module does not know");
   }
-  check_attributes(self, attributes);
-  adopt(slot, make_jieba(path_string(fields[1]), path_string(fields[2]), path_string(fields[3]),
-                         path_string(fields[4]), path_string(fields[5])));
-  restore_attributes(self, attributes);
+  return [fields] {
+    return make_jieba({path_string(fields[1]), path_string(fields[2]), path_string(fields[3]),
+                       path_string(fields[4]), path_string(fields[5])});
+  };
 }
 
 using WordList = std::vector<cppjieba::Word>;
@@ -153,8 +148,8 @@ std::shared_ptr<Segmenter> jieba_from_paths(const FilePath& dict_path, const Fil
                                             const FilePath& user_dict_path,
                                             const FilePath& idf_path,
                                             const FilePath& stop_word_path) {
-  return make_jieba(dict_path.bytes, hmm_path.bytes, user_dict_path.bytes, idf_path.bytes,
-                    stop_word_path.bytes);
+  return make_jieba({dict_path.bytes, hmm_path.bytes, user_dict_path.bytes, idf_path.bytes,
+                     stop_word_path.bytes});
 }
 
 }  // namespace
@@ -166,7 +161,7 @@ void register_jieba(py::module_& module) {
            py::arg("user_dict_path"), py::arg("idf_path"), py::arg("stop_word_path"))
       .def("cut", &cut, py::arg("sentence"))
       .def("cut_for_search", &cut_for_search, py::arg("sentence"));
-  def_pickling<Segmenter>(jieba, &jieba_state, &restore_jieba);
+  def_pickling<Segmenter>(jieba, &jieba_state, &read_jieba_state);
 }
 
 }  // namespace pytarntext

@@ -3,19 +3,19 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bm25/token_frequency.h"
+#include "base/bytes.h"
+#include "base/probe.h"
 
 namespace pytarntext {
 namespace {
 
 namespace py = pybind11;
-using tarn::typing::text::load_short;  // every byte of up to eight, without a library call
+using tarn::load8;
+using tarn::load_short;  // every byte of up to eight, without a library call
+using tarn::Probe;
 
-std::uint64_t load8(const char* bytes) {
-  std::uint64_t value;
-  std::memcpy(&value, bytes, 8);
-  return value;
-}
+static_assert(tarn::is_slot_count(WordCache::kFirstSlots),
+              "the table doubles from here, and the probe masks");
 
 // A bijection, which brings every bit down to the low ones that pick a slot.
 std::uint64_t finish(std::uint64_t hash) {
@@ -125,12 +125,11 @@ void WordCache::fill(PyObject** items, const std::vector<cppjieba::Word>& words,
     const std::size_t mask = _slots.size() - 1;
     const Entry* const entries = _entries.data();
     for (; word != end; ++word, ++hash, ++items) {
+      Probe probe(*hash, mask);
       const std::size_t size = word->word.size();
       const Entry* found = nullptr;
-      std::size_t index = *hash & mask;
-      for (std::size_t probes = 0; probes < kLongestProbe && slots[index] != 0;
-           ++probes, index = (index + 1) & mask) {
-        const Entry& entry = entries[slots[index] - 1];
+      for (; probe.distance() < kLongestProbe && slots[probe.index()] != 0; probe.next()) {
+        const Entry& entry = entries[slots[probe.index()] - 1];
         // Up to eight bytes, equal hashes of one length are equal words (word_hash).
         if (entry.hash == *hash && entry.size == size &&
             (size <= 8 || std::memcmp(entry.bytes, word->word.data(), size) == 0)) {
@@ -151,17 +150,17 @@ PyObject* WordCache::add(std::string_view word, std::uint64_t hash, bool valid_u
   if (word.size() > kLongestWord) return text;
   if (_entries.size() == kCapacity) clear();
   if (2 * (_entries.size() + 1) > _slots.size()) grow();
-  const std::size_t mask = _slots.size() - 1;
-  std::size_t index = hash & mask;
-  for (std::size_t probes = 0; _slots[index] != 0; index = (index + 1) & mask) {
-    if (++probes == kLongestProbe) return text;  // no free slot where a lookup would look
+  Probe probe(hash, _slots.size() - 1);
+  while (_slots[probe.index()] != 0) {
+    probe.next();
+    if (probe.distance() == kLongestProbe) return text;  // no free slot where a lookup would look
   }
   Entry& entry = _entries.emplace_back();
   entry.hash = hash;
   entry.text = text;
   entry.size = static_cast<std::uint8_t>(word.size());
   std::memcpy(entry.bytes, word.data(), word.size());
-  _slots[index] = static_cast<std::uint32_t>(_entries.size());
+  _slots[probe.index()] = static_cast<std::uint32_t>(_entries.size());
   Py_INCREF(text);  // one reference for the cache, one for the caller
   return text;
 }
@@ -170,11 +169,10 @@ PyObject* WordCache::add(std::string_view word, std::uint64_t hash, bool valid_u
 // where its hash points is never found again; it only holds its word until the cache is emptied.
 void WordCache::grow() {
   std::vector<std::uint32_t> slots(2 * _slots.size(), 0);
-  const std::size_t mask = slots.size() - 1;
   for (std::size_t i = 0; i < _entries.size(); ++i) {
-    std::size_t index = _entries[i].hash & mask;
-    while (slots[index] != 0) index = (index + 1) & mask;
-    slots[index] = static_cast<std::uint32_t>(i + 1);
+    Probe probe(_entries[i].hash, slots.size() - 1);
+    while (slots[probe.index()] != 0) probe.next();
+    slots[probe.index()] = static_cast<std::uint32_t>(i + 1);
   }
   _slots.swap(slots);
 }

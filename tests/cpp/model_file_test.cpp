@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "bm25/bm25.h"
 #include "same_counts.h"
+#include "temporary_directory.h"
 
 namespace tarn::typing::text {
 namespace {
@@ -20,24 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using Text = std::vector<std::string>;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-class ModelFile : public testing::Test {
- protected:
-  void SetUp() override {
-    directory_ = fs::temp_directory_path() / ("model_file_test_" + std::to_string(::getpid()));
-    fs::create_directories(directory_);
-  }
-  void TearDown() override { fs::remove_all(directory_); }
-  std::string path(const std::string& name) const { return (directory_ / name).string(); }
-
-  fs::path directory_;
-};
+using testing_support::read_file;
+using ModelFile = testing_support::TemporaryDirectory;
 
 void expect_runtime_error(const std::function<void()>& call, const std::string& message) {
   try {
@@ -146,16 +130,10 @@ TEST_F(ModelFile, CountsStayWithinThirtyTwoBits) {
   BM25 model(0.75, 1.2);
   model.load(R"({"_doc_token_frequency": {"full": 2147483647, "room": 2147483646},
                  "_doc_count": 2147483646, "_doc_length_average": 1.0, "_b": 0.75, "_k1": 1.2})");
-  expect_runtime_error(
-      [&] {
-        model.train(Text{"room", "full"});
-      },
-      "BM25 token frequency would exceed 2147483647");
-  expect_runtime_error(
-      [&] {
-        model.train(Text{"room", "room"});
-      },
-      "BM25 token frequency would exceed 2147483647");
+  expect_runtime_error([&] { model.train(Text{"room", "full"}); },
+                       "BM25 token frequency would exceed 2147483647");
+  expect_runtime_error([&] { model.train(Text{"room", "room"}); },
+                       "BM25 token frequency would exceed 2147483647");
   EXPECT_EQ(*model.doc_token_frequency().find("room"), 2147483646);
   EXPECT_EQ(model.doc_token_frequency().find("fresh"), nullptr);
   EXPECT_EQ(model.doc_count(), 2147483646);
@@ -187,7 +165,9 @@ TEST_F(ModelFile, FailedDumpLeavesThePreviousFileWhole) {
   fs::create_directory(path("dir"));
   expect_runtime_error([&] { model.dump(path("dir")); }, "Failed to dump: Unable to open file");
   expect_runtime_error([&] { model.dump("/dev/full"); }, "Failed to dump: No space left on device");
-  { std::ofstream(path("old.json")) << "previous"; }
+  {
+    std::ofstream(path("old.json")) << "previous";
+  }
   fs::permissions(path("old.json"), fs::perms::owner_read | fs::perms::group_read);
   fs::create_symlink(path("old.json"), path("link.json"));
   if (::geteuid() != 0) {

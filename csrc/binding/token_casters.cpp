@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "json/utf8.h"
+#include "base/bytes.h"
 
 namespace pybind11::detail {
 namespace {
@@ -41,7 +41,7 @@ char* encode_utf8(const Unit* units, std::size_t length, char* out) {
   for (std::size_t i = 0; i < length; ++i) {
     const std::uint32_t unit = units[i];
     if (unit >= 0xD800 && unit < 0xE000) return nullptr;
-    out = tarn::json::write_utf8(unit, out);
+    out = tarn::write_utf8(unit, out);
   }
   return out;
 }

@@ -1,0 +1,272 @@
+// The routes of replace_file.h, each step's failure checked.
+
+#include "replace_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#endif
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <system_error>
+
+#include "base/bytes.h"
+#include "descriptor.h"
+
+namespace tarn::posix {
+namespace {
+
+[[noreturn]] void fail(int error) { throw ReplaceError(std::system_category().message(error)); }
+
+[[noreturn]] void fail_open() { throw ReplaceError("Unable to open file"); }
+
+constexpr int kMaxLinkHops = 40;  // as many as the kernel follows before ELOOP
+constexpr int kMaxNameAttempts = 64;
+#ifdef O_PATH
+constexpr int kDirectoryHandle = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no read permission
+#else
+constexpr int kDirectoryHandle = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// Writes all of `content` to `fd`, or returns the errno of the failure.
+int write_all(int fd, std::string_view content) {
+  while (!content.empty()) {
+    const ssize_t written = ::write(fd, content.data(), content.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    content.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
+// Whether `link` is one of procfs's links (/proc/<pid>/fd/<n>, cwd, exe...), which the kernel
+// resolves to an open file, not to the path that readlink shows.
+bool is_kernel_link(const std::string& link) {
+#ifdef __linux__
+  const std::size_t slash = link.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : link.substr(0, slash + 1);
+  struct statfs filesystem{};
+  return ::statfs(directory.c_str(), &filesystem) == 0 && filesystem.f_type == PROC_SUPER_MAGIC;
+#else
+  (void)link;
+  return false;
+#endif
+}
+
+// The name that opening `path` would create: its symbolic links followed to the end of the chain,
+// a relative target taken against its link's own directory, so that a dangling link names the
+// file to create. Nothing for a chain through a procfs link, which names no path. A loop or an
+// unreadable link cannot be opened.
+std::optional<std::string> follow_links(std::string path) {
+  for (int hops = 0;; ++hops) {
+    struct stat status{};
+    if (::lstat(path.c_str(), &status) != 0) {
+      if (errno == ENOENT) return path;  // its directory is checked when the file is created
+      fail_open();
+    }
+    if (!S_ISLNK(status.st_mode)) return path;
+    if (hops == kMaxLinkHops) fail_open();
+    if (is_kernel_link(path)) return std::nullopt;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) == target.size()) fail_open();
+    target.resize(static_cast<std::size_t>(length));
+    const std::size_t slash = path.rfind('/');
+    if (target.front() != '/' && slash != std::string::npos) {
+      target.insert(0, path, 0, slash + 1);
+    }
+    path = std::move(target);
+  }
+}
+
+// Names that do not grow with the target's: a fixed prefix and 16 hex digits, always 33 bytes.
+class TemporaryNames {
+ public:
+  TemporaryNames() : _state(seed()) {}
+  std::string next() {
+    // splitmix64: every seed gives a full-period sequence of well-mixed values.
+    const std::uint64_t value = mix64(_state += 0x9E3779B97F4A7C15u);
+    std::string name = ".pytarntext-dump-";
+    for (int shift = 60; shift >= 0; shift -= 4) name += "0123456789abcdef"[(value >> shift) & 15];
+    return name;
+  }
+
+ private:
+  // Unpredictable where the platform offers randomness, and never a failure where it does not:
+  // O_EXCL settles any clash.
+  static std::uint64_t seed() {
+    std::uint64_t value =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<std::uint64_t>(::getpid()) << 40);
+    try {
+      std::random_device device;
+      value ^= (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    } catch (const std::exception&) {
+    }
+    return value;
+  }
+
+  std::uint64_t _state;
+};
+
+// Errors that say the file cannot be made or renamed here, not that the disk is failing: the
+// target, which is writable, is then written in place, as a plain write would.
+bool refuses_route(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ENOSPC:
+    case EDQUOT:
+    case EMLINK:
+    case EBUSY:
+    case EXDEV:
+    case ETXTBSY:
+    case EEXIST:
+    case EINVAL:
+    case EOPNOTSUPP:
+    case ENAMETOOLONG:
+    case ENOSYS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The in-place route: truncate, write, sync and close the target itself, each step checked. It
+// keeps the file's inode, owner, mode and links, but a failure part-way leaves it incomplete.
+// Devices and pipes take this route too, without truncation or sync, which they do not support.
+void write_in_place(Descriptor& target, const struct stat& status, std::string_view content) {
+  const int flags = ::fcntl(target.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(target.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) fail(errno);
+  const bool regular = S_ISREG(status.st_mode);
+  if (regular && ::ftruncate(target.get(), 0) != 0) fail(errno);
+  int error = write_all(target.get(), content);
+  if (error == 0 && regular && ::fsync(target.get()) != 0) error = errno;
+  const int close_error = target.close();
+  if (error == 0) error = close_error;
+  if (error != 0) fail(error);
+}
+
+// Failures of chown and chmod that mean "not here": only root may give a file away, a user
+// namespace cannot map every id, and some filesystems fix owners and modes by mount options.
+bool not_permitted_here(int error) {
+  return error == EPERM || error == EINVAL || error == EOPNOTSUPP;
+}
+
+// The replacement takes the old file's owner, group and mode before it holds a byte, as far as it
+// may; a group it cannot keep gets no more than others had, so the old group's access goes to no
+// one else. chown can clear the set-id bits, so the mode comes last.
+int take_attributes(int fd, const struct stat& old) {
+  mode_t mode = old.st_mode & 07777;
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    if (!not_permitted_here(errno)) return errno;
+    if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+      if (!not_permitted_here(errno)) return errno;
+      const mode_t group_like_others = mode & S_IRWXG & ((mode & S_IRWXO) << 3);
+      mode = (mode & ~S_IRWXG) | group_like_others;
+    }
+  }
+  if (::fchmod(fd, mode) != 0 && !not_permitted_here(errno)) return errno;
+  return 0;
+}
+
+// Writes `content` to `name` in `directory` through a temporary file that is renamed over it once
+// complete on disk. Returns 0 on success; the errno of a failed create, or of a rename refused as
+// `refuses_route` tells, with nothing left behind; throws for any other failure.
+int write_through_rename(int directory, const std::string& name, const struct stat* old,
+                         std::string_view content) {
+  TemporaryNames names;
+  std::string temporary;
+  Descriptor file;
+  for (int attempt = 0; attempt < kMaxNameAttempts && !file.is_open(); ++attempt) {
+    temporary = names.next();
+    // Private until it holds the old file's owner and mode; a new file gets what opening would.
+    file.reset(::openat(directory, temporary.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, old ? 0600 : 0666));
+    if (!file.is_open() && errno != EEXIST) return errno;
+  }
+  if (!file.is_open()) return EEXIST;
+
+  int error = old ? take_attributes(file.get(), *old) : 0;
+  if (error == 0) error = write_all(file.get(), content);
+  if (error == 0 && ::fsync(file.get()) != 0) error = errno;
+  const int close_error = file.close();
+  if (error == 0) error = close_error;
+  if (error == 0 && ::renameat(directory, temporary.c_str(), directory, name.c_str()) != 0) {
+    const int rename_error = errno;
+    ::unlinkat(directory, temporary.c_str(), 0);
+    if (refuses_route(rename_error)) return rename_error;
+    fail(rename_error);
+  }
+  if (error != 0) {
+    ::unlinkat(directory, temporary.c_str(), 0);
+    fail(error);
+  }
+  // Makes the rename itself durable; a directory that cannot be opened for this still holds it.
+  Descriptor synced(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (synced.is_open()) ::fsync(synced.get());
+  return 0;
+}
+
+}  // namespace
+
+// Replaces the file at `path` with `content` so that no failure or crash part-way leaves it cut
+// short, wherever a file can be created and renamed beside it; elsewhere writes it in place, as
+// opening the path would. A path that cannot be opened for writing is refused, untouched.
+void replace_file(const std::string& path, std::string_view content) {
+  if (path.empty() || path.find('\0') != std::string::npos) fail_open();
+  // The kernel's own open, links followed and without O_CREAT, tells whether the file exists and
+  // may be written; for devices, pipes and /proc's fd links it is the file to write.
+  Descriptor existing(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status{};
+  if (!existing.is_open() && errno != ENOENT) fail_open();
+  if (existing.is_open()) {
+    if (::fstat(existing.get(), &status) != 0) fail(errno);
+    if (!S_ISREG(status.st_mode)) return write_in_place(existing, status, content);
+  }
+
+  const std::optional<std::string> followed = follow_links(path);
+  if (!followed) {
+    if (!existing.is_open()) fail_open();
+    return write_in_place(existing, status, content);
+  }
+  const std::string& target = *followed;
+  const std::size_t slash = target.rfind('/');
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  const std::string directory_name =
+      slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+  if (name.empty() || name == "." || name == "..") fail_open();
+  const Descriptor directory(::open(directory_name.c_str(), kDirectoryHandle));
+  if (!directory.is_open()) {
+    if (!existing.is_open()) fail_open();
+    return write_in_place(existing, status, content);
+  }
+  if (existing.is_open()) {
+    // Renaming over the name must replace the very file that was opened.
+    struct stat named{};
+    if (::fstatat(directory.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_dev != status.st_dev || named.st_ino != status.st_ino) {
+      return write_in_place(existing, status, content);
+    }
+  }
+
+  const int refused =
+      write_through_rename(directory.get(), name, existing.is_open() ? &status : nullptr, content);
+  if (refused == 0) return;
+  if (!existing.is_open()) fail_open();  // no file can be created here: opening would fail too
+  if (!refuses_route(refused)) fail(refused);
+  write_in_place(existing, status, content);
+}
+
+}  // namespace tarn::posix

@@ -1,0 +1,49 @@
+#pragma once
+
+// Replacing a file's content as opening its path for writing would reach it, without leaving it
+// cut short wherever that can be avoided. The path's symbolic links are followed to the file they
+// name (a relative target taken from the link's own directory, at most 40 links): a dangling link
+// creates the file it names, and the links themselves are never replaced. A link under /proc
+// (where /dev/stdout and /dev/fd/N lead) names an open file, not a path: a regular one is written
+// in place. Then the first route that the target allows:
+//
+// replace   The target is a regular file or does not exist yet, and a temporary file
+//           (".pytarntext-dump-" and 16 hex digits) can be created beside it and renamed over it.
+//           Atomic: readers see the whole old file or the whole new one, and a failure or crash at
+//           any point leaves the old file whole; the file and the directory are synced before the
+//           call returns. The old file's owner, group and mode are set before the first byte is
+//           written, the temporary file private until then (only root can give a file away; a
+//           user keeps the group if it is theirs, and a group that cannot be kept gets no more
+//           access than others had); a new file gets 0666 less the umask. No temporary file is
+//           left behind; hard links to the old file keep the old content; ACLs and extended
+//           attributes are not carried over.
+// in place  The target is a writable regular file, but no file can be created beside it (a
+//           read-only directory, no space or quota for a new file) or the rename is refused (a
+//           sticky directory such as /tmp holding another user's file, a file mounted over the
+//           name). The file keeps its inode, owner, mode and links; it is truncated, written,
+//           synced and closed, each failure raised; a failure part-way leaves it incomplete, and
+//           readers may see it part-written.
+// device    The target is not a regular file (a device, a pipe, /dev/stdout on a terminal or a
+//           pipe). Written as it stands, without truncation or sync; write and close failures
+//           raise.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tarn::posix {
+
+// Why a file was not replaced: the system's message for the errno of the step that failed, or
+// "Unable to open file" when opening the path for writing would fail (an empty path, a missing
+// directory, a directory, no write permission, a loop of links), in which case nothing was
+// created or changed.
+class ReplaceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Writes `content` to the file that opening `path` for writing would reach, by the routes above.
+// Throws ReplaceError.
+void replace_file(const std::string& path, std::string_view content);
+
+}  // namespace tarn::posix

@@ -34,6 +34,7 @@ import sys
 import tempfile
 import time
 
+import cppjieba_data
 import novel_data
 from novel_data import add_cppjieba_option, keywords, load_segmenter, novel_paragraphs, positive_int
 from pytarntext import BM25
@@ -88,6 +89,8 @@ def run(spark, corpus, cppjieba, partitions, out):
     """The whole job: returns the merged encoder; writes out/model.json and out/vectors/."""
     sc = spark.sparkContext
     # The executors import by name the functions of modules that are not __main__.
+    # novel_data imports cppjieba_data, so the executors need both.
+    sc.addPyFile(cppjieba_data.__file__)
     sc.addPyFile(novel_data.__file__)
     if __name__ != "__main__":
         sc.addPyFile(__file__)

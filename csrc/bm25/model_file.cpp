@@ -30,7 +30,9 @@ std::int64_t length_total_of(double average, std::int32_t count) {
 
 }  // namespace
 
-void BM25::dump(const std::string& path) const {
+void BM25::dump(const std::string& path) const { write_model(path, model_text()); }
+
+std::string BM25::model_text() const {
   for (const auto& [field, value] : {std::pair{"_b", _b}, std::pair{"_k1", _k1},
                                      std::pair{"_doc_length_average", _doc_length_average}}) {
     if (!std::isfinite(value)) {
@@ -57,8 +59,12 @@ void BM25::dump(const std::string& path) const {
   document["_b"] = _b;
   document["_k1"] = _k1;
 
+  return document.to_text(1, "  ");
+}
+
+void BM25::write_model(const std::string& path, std::string_view text) {
   try {
-    posix::replace_file(path, document.to_text(1, "  "));
+    posix::replace_file(path, text);
   } catch (const posix::ReplaceError& error) {
     throw std::runtime_error(std::string("Failed to dump: ") + error.what());
   }

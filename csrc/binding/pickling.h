@@ -52,6 +52,7 @@ py::object copy_instance(py::handle self, py::handle memo) {
   const T& native = native_of<T>(self);
   py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self.ptr()));
   py::object copy = type.attr("__new__")(type);
+  fresh_slot<T>(copy);  // refused before the native object is copied, not after
   adopt(copy, std::make_shared<T>(native));
   Attributes attributes = attributes_of(self);
   if (!memo.is_none()) {

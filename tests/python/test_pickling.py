@@ -323,4 +323,4 @@ def test_refused_copies_keep_no_memory():
         print(resident_bytes() - before, flush=True)
         os._exit(0)  # the old copies also ended the process at exit
     """)
-    assert int(output) < 16 * 2**20
+    assert int(output) < 4 * 2**20

@@ -27,19 +27,36 @@ const T& native_of(py::handle self) {
   return *slot.template value_ptr<T>();
 }
 
-// The slot that __setstate__ fills in `self`, an instance of T. pybind11 treats __setstate__ as a
-// constructor: it calls it only on an instance that cls.__new__ made and nothing has filled, and
-// ignores it on a live one, whose native object another thread may be using.
+// The slot that __setstate__ or a copy fills in `self`, which cls.__new__ made: TypeError unless
+// it is an instance of the bound class T (or of a subclass) that nothing has filled. A __new__ of
+// a subclass may return anything, a live instance included; giving that a second native object
+// would leak the first and unregister it twice. (pybind11 itself already calls __setstate__ only
+// on an instance of the class, and ignores it on a live one, whose native object another thread
+// may be using.)
 template <class T>
-py::detail::value_and_holder unfilled_slot(py::handle self) {
+py::detail::value_and_holder fresh_slot(py::handle self) {
+  const py::detail::type_info* const info = py::detail::get_type_info(typeid(T));
+  const auto expected = [&] {
+    return "expected a new instance of " +
+           py::str(reinterpret_cast<PyObject*>(info->type)).cast<std::string>();
+  };
+  if (!PyObject_TypeCheck(self.ptr(), info->type)) {
+    throw py::type_error(expected() + ", got " +
+                         py::str(py::type::handle_of(self)).cast<std::string>());
+  }
   auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
-  return instance->get_value_and_holder(py::detail::get_type_info(typeid(T)));
+  const py::detail::value_and_holder slot = instance->get_value_and_holder(info);
+  if (slot.holder_constructed() || slot.instance_registered()) {
+    throw py::type_error(expected() + ", got one already filled");
+  }
+  return slot;
 }
 
-// Gives an instance that cls.__new__ made, and that has no native object yet, its native object;
-// what pybind11 itself does at the end of __init__.
+// Gives `self`, which cls.__new__ made, its native object, as pybind11 itself does at the end of
+// __init__; checked by fresh_slot first, right before the slot is filled.
 template <class T>
-void adopt(const py::detail::value_and_holder& slot, std::shared_ptr<T> native) {
+void adopt(py::handle self, std::shared_ptr<T> native) {
+  const py::detail::value_and_holder slot = fresh_slot<T>(self);
   slot.value_ptr() = native.get();
   slot.type->init_instance(slot.inst, &native);
 }

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "conversion_error.h"
+
 namespace pytarntext {
 
 struct FilePath {
@@ -31,7 +33,7 @@ struct type_caster<pytarntext::FilePath> {
     // os.fspath, then os.fsencode; a NUL byte passes, for the callee's own refusal.
     object path = reinterpret_steal<object>(PyOS_FSPath(source.ptr()));
     if (!path) {
-      PyErr_Clear();
+      pytarntext::clear_conversion_error();  // what the object's own __fspath__ raised propagates
       return false;
     }
     if (PyUnicode_Check(path.ptr())) {

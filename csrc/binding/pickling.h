@@ -52,7 +52,8 @@ py::object copy_instance(py::handle self, py::handle memo) {
   const T& native = native_of<T>(self);
   py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self.ptr()));
   py::object copy = type.attr("__new__")(type);
-  adopt(unfilled_slot<T>(copy), std::make_shared<T>(native));
+  fresh_slot<T>(copy);  // refused before the native object is copied, not after
+  adopt(copy, std::make_shared<T>(native));
   Attributes attributes = attributes_of(self);
   if (!memo.is_none()) {
     memo[py::int_(reinterpret_cast<std::uintptr_t>(self.ptr()))] = copy;
@@ -69,11 +70,10 @@ py::object copy_instance(py::handle self, py::handle memo) {
 // that a refused state, of either part, leaves nothing half restored.
 template <class T, class Read>
 void restore_instance(py::handle self, const py::object& state, const Read& read) {
-  const py::detail::value_and_holder slot = unfilled_slot<T>(self);
   const auto [native, attributes] = split_attributes(state);
   auto make = read(native);
   check_attributes(self, attributes);
-  adopt(slot, make());
+  adopt(self, make());
   restore_attributes(self, attributes);
 }
 

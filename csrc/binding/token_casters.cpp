@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "conversion_error.h"
 
 namespace pybind11::detail {
 namespace {
@@ -17,8 +18,8 @@ object sequence_items(handle source) {
   if (!PySequence_Check(sequence) || PyUnicode_Check(sequence) || PyBytes_Check(sequence)) {
     return object();
   }
-  PyObject* items = PySequence_Fast(sequence, "");
-  if (items == nullptr) PyErr_Clear();
+  PyObject* items = PySequence_Fast(sequence, "");  // may run the sequence's own __iter__
+  if (items == nullptr) pytarntext::clear_conversion_error();
   return reinterpret_steal<object>(items);
 }
 
@@ -132,7 +133,7 @@ bool load_int(PyObject* item, std::int64_t& value) {
   if (!PyLong_Check(item)) {
     number = reinterpret_steal<object>(PyNumber_Index(item));
     if (!number) {
-      PyErr_Clear();
+      pytarntext::clear_conversion_error();
       return false;
     }
     item = number.ptr();

@@ -43,6 +43,10 @@ class BM25 {
   void load(std::string_view json_data);
   // Writes the model file. The previous file at `path` stays whole until the new one is complete.
   void dump(const std::string& path) const;
+  // dump in two steps, for a caller that writes without holding its own lock: the model file's
+  // text, which throws for a value JSON cannot hold, then writing a text to `path`.
+  std::string model_text() const;
+  static void write_model(const std::string& path, std::string_view text);
 
   // Adds another encoder's statistics to this one: counts and totals add and the average is
   // recomputed as train computes it, so shards merged in any order equal the whole corpus. Throws

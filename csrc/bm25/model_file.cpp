@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -28,9 +29,57 @@ std::int64_t length_total_of(double average, std::int32_t count) {
   return static_cast<std::int64_t>(std::clamp(total, -kLimit, kLimit));
 }
 
+// The token counts of a model file, taken as the parser reads them into a table of their own: the
+// document's object of tokens is never built, whose entries would cost several times the table.
+// A token repeated keeps its last value, as the object would.
+class TokenCounts final : public json::Outline {
+ public:
+  json::Outline* entry(std::string_view) override { return nullptr; }  // a count is a number
+
+  bool take(std::string& key, JsonValue& value) override {
+    std::string unescaped;
+    std::string_view token = key;
+    if (token.find('\\') != std::string_view::npos) token = unescaped = json::json_unescape(key);
+    bool ok = false;
+    const std::int32_t count = value.to_int(ok);
+    if (ok) {
+      _counts[token] = count;
+      if (!_refused.empty()) _refused.erase(std::string(token));
+    } else {
+      _refused.emplace(token);
+    }
+    return true;
+  }
+
+  // Whether a token's last value is not an integer.
+  bool any_refused() const { return !_refused.empty(); }
+  TokenFrequency& counts() { return _counts; }
+
+ private:
+  TokenFrequency _counts;
+  std::set<std::string> _refused;
+};
+
+// The model file's outline: the token counts, and the other entries for their kind and number.
+class ModelOutline final : public json::Outline {
+ public:
+  json::Outline* entry(std::string_view key) override {
+    if (key != "_doc_token_frequency") return nullptr;
+    _tokens = TokenCounts();  // a key repeated: its last value replaces the earlier ones
+    return &_tokens;
+  }
+
+  TokenCounts& tokens() { return _tokens; }
+
+ private:
+  TokenCounts _tokens;
+};
+
 }  // namespace
 
-void BM25::dump(const std::string& path) const {
+void BM25::dump(const std::string& path) const { write_model(path, model_text()); }
+
+std::string BM25::model_text() const {
   for (const auto& [field, value] : {std::pair{"_b", _b}, std::pair{"_k1", _k1},
                                      std::pair{"_doc_length_average", _doc_length_average}}) {
     if (!std::isfinite(value)) {
@@ -57,8 +106,12 @@ void BM25::dump(const std::string& path) const {
   document["_b"] = _b;
   document["_k1"] = _k1;
 
+  return document.to_text(1, "  ");
+}
+
+void BM25::write_model(const std::string& path, std::string_view text) {
   try {
-    posix::replace_file(path, document.to_text(1, "  "));
+    posix::replace_file(path, text);
   } catch (const posix::ReplaceError& error) {
     throw std::runtime_error(std::string("Failed to dump: ") + error.what());
   }
@@ -67,25 +120,16 @@ void BM25::dump(const std::string& path) const {
 void BM25::load(std::string_view json_data) {
   if (json_data.empty()) throw std::runtime_error("json data should not be empty");
   // Other JSON writers escape non-ASCII text as \uXXXX; decoded by the parser, such a key is the
-  // token it names, and one that holds an escaped backslash stays a different token.
-  JsonValue document = json::parse_json(json_data, {.decode_unicode = true});
+  // token it names, and one that holds an escaped backslash stays a different token. The parser
+  // builds only what is read below: the token counts go straight into a table of their own.
+  ModelOutline outline;
+  JsonValue document = json::parse_json(json_data, {.decode_unicode = true, .outline = &outline});
 
   // Every check passes before anything is assigned: a failed load changes nothing.
-  const JsonValue frequency = std::move(document["_doc_token_frequency"]);
-  std::vector<std::pair<std::string_view, std::int32_t>> counts;
-  std::deque<std::string> unescaped;
-  std::size_t key_bytes = 0;
-  for (const auto& [key, value] : frequency.entries()) {
-    bool ok = false;
-    const std::int32_t count = value.to_int(ok);
-    if (!ok) throw std::runtime_error("load doc_token_frequency failed");
-    std::string_view token = key;
-    if (token.find('\\') != std::string_view::npos) {
-      token = unescaped.emplace_back(json::json_unescape(key));
-    }
-    counts.emplace_back(token, count);
-    key_bytes += token.size();
-  }
+  const bool has_tokens = document["_doc_token_frequency"].kind() == JsonClass::Object;
+  TokenCounts& tokens = outline.tokens();
+  if (has_tokens && tokens.any_refused())
+    throw std::runtime_error("load doc_token_frequency failed");
   // A number too large for a double reads as infinity, or NaN: refused as a value of the wrong
   // kind.
   bool ok = false;
@@ -99,8 +143,19 @@ void BM25::load(std::string_view json_data) {
   const double k1 = document["_k1"].to_float(ok);
   if (!ok || !std::isfinite(k1)) throw std::runtime_error("load k1 failed");
 
-  _doc_token_frequency.reserve(counts.size(), key_bytes);  // the last step that can fail
-  for (const auto& [token, count] : counts) _doc_token_frequency[token] = count;
+  if (has_tokens && !tokens.counts().empty()) {
+    if (_doc_token_frequency.empty()) {
+      _doc_token_frequency = std::move(tokens.counts());
+    } else {
+      std::size_t key_bytes = 0;
+      tokens.counts().for_each(
+          [&](std::string_view key, std::int32_t) { key_bytes += key.size(); });
+      _doc_token_frequency.reserve(tokens.counts().size(),
+                                   key_bytes);  // the last step that can fail
+      tokens.counts().for_each(
+          [&](std::string_view key, std::int32_t count) { _doc_token_frequency[key] = count; });
+    }
+  }
   _doc_count = doc_count;
   _doc_length_average = doc_length_average;
   _doc_length_total = length_total_of(doc_length_average, doc_count);

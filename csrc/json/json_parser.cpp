@@ -145,6 +145,7 @@ JsonValue parse_value(std::string_view text, std::size_t& offset, int depth, Par
 JsonValue parse_object(std::string_view text, std::size_t& offset, int depth,
                        ParseOptions options) {
   JsonValue object = JsonValue::make(JsonClass::Object);
+  const bool building = !options.kind_only;
   ++offset;
   skip_whitespace(text, offset);
   if (char_at(text, offset) == '}') {
@@ -152,7 +153,12 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth,
     return object;
   }
   while (true) {
-    const JsonValue key = parse_value(text, offset, depth + 1, options);
+    // Only a string key's text is ever stored; any other key reads for its kind alone.
+    skip_whitespace(text, offset);
+    ParseOptions key_options = options;
+    key_options.outline = nullptr;
+    key_options.kind_only = !building || char_at(text, offset) != '"';
+    const JsonValue key = parse_value(text, offset, depth + 1, key_options);
     skip_whitespace(text, offset);
     if (char_at(text, offset) != ':') {
       // kept: "Error:" where every other report says "ERROR:"; readers of the log match both.
@@ -161,8 +167,16 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth,
     }
     ++offset;
     skip_whitespace(text, offset);
-    JsonValue value = parse_value(text, offset, depth + 1, options);
-    object.entry_for(key.to_escaped_string()) = std::move(value);
+    std::string key_text = building ? key.to_escaped_string() : std::string();
+    ParseOptions value_options = options;
+    if (options.outline != nullptr) {
+      value_options.outline = options.outline->entry(key_text);
+      value_options.kind_only = value_options.outline == nullptr;
+    }
+    JsonValue value = parse_value(text, offset, depth + 1, value_options);
+    if (building && (options.outline == nullptr || !options.outline->take(key_text, value))) {
+      object.entry_for(std::move(key_text)) = std::move(value);
+    }
     skip_whitespace(text, offset);
     const char next = char_at(text, offset);
     if (next == ',') {
@@ -179,6 +193,10 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth,
 
 JsonValue parse_array(std::string_view text, std::size_t& offset, int depth, ParseOptions options) {
   JsonValue array = JsonValue::make(JsonClass::Array);
+  // An outline is an object's: an array that one reaches keeps none of its elements.
+  const bool building = !options.kind_only && options.outline == nullptr;
+  ParseOptions element_options = options;
+  if (!building) element_options = {.decode_unicode = options.decode_unicode, .kind_only = true};
   ++offset;
   skip_whitespace(text, offset);
   if (char_at(text, offset) == ']') {
@@ -186,7 +204,8 @@ JsonValue parse_array(std::string_view text, std::size_t& offset, int depth, Par
     return array;
   }
   for (std::uint32_t index = 0;; ++index) {
-    array[index] = parse_value(text, offset, depth + 1, options);
+    JsonValue element = parse_value(text, offset, depth + 1, element_options);
+    if (building) array[index] = std::move(element);
     skip_whitespace(text, offset);
     const char next = char_at(text, offset);
     if (next == ',') {
@@ -266,7 +285,7 @@ JsonValue parse_string(std::string_view text, std::size_t& offset, ParseOptions 
     ++offset;
   }
   JsonValue value;
-  value = std::move(collected);
+  value = options.kind_only ? std::string() : std::move(collected);
   return value;
 }
 

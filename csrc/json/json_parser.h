@@ -7,12 +7,39 @@
 
 namespace tarn::json {
 
+class Outline;
+
 struct ParseOptions {
   // Off: a \uXXXX escape is kept as its six characters, so that after parsing it cannot be told
   // from an escaped backslash followed by "uXXXX". On: it is decoded to the code point's UTF-8
   // bytes, a high and low surrogate escape joined into one; a surrogate escape that is not one
   // half of such a pair has no UTF-8 form and is kept as written.
   bool decode_unicode = false;
+  // Null: the whole value is built. Else only the part that the outline names (Outline).
+  Outline* outline = nullptr;
+  // The value is read for its kind alone (Outline); the parser sets it for what an outline leaves
+  // out.
+  bool kind_only = false;
+};
+
+// The part of a document that its reader will look at, for a parse that builds only that part. A
+// value outside it is read exactly as any other, every fault reported and every number converted
+// in the same order, but yields its kind alone: an object, array or string empty, a number or
+// boolean as itself. So a reader pays for what it uses, not for what the text holds: a million
+// empty arrays under a key it ignores cost nothing. An outline is an object's: given to any other
+// value it leaves that value's content out too.
+class Outline {
+ public:
+  virtual ~Outline() = default;
+  // The outline of the object's value under `key` (the key as the object stores it, escaped), or
+  // null to read that value for its kind alone. Asked right before the value is read.
+  virtual Outline* entry(std::string_view key) = 0;
+  // Offered each entry once its value is read: true takes it, and the object does not store it.
+  virtual bool take(std::string& key, JsonValue& value) {
+    (void)key;
+    (void)value;
+    return false;
+  }
 };
 
 // Reads one value from the start of `text` and ignores whatever follows it. Lenient: a syntax fault

@@ -41,7 +41,7 @@ void JsonValue::copy_from(const JsonValue& other) {
       _payload.object = new ObjectMap(*other._payload.object);
       break;
     case JsonClass::Array:
-      _payload.array = new ArrayQueue(*other._payload.array);
+      _payload.array = new ArrayList(*other._payload.array);
       break;
     case JsonClass::String:
       _payload.string = new std::string(*other._payload.string);
@@ -84,7 +84,7 @@ void JsonValue::set_kind(JsonClass kind) {
       _payload.object = new ObjectMap();
       break;
     case JsonClass::Array:
-      _payload.array = new ArrayQueue();
+      _payload.array = new ArrayList();
       break;
     case JsonClass::String:
       _payload.string = new std::string();
@@ -116,7 +116,7 @@ JsonValue& JsonValue::operator[](std::string_view key) {
 
 JsonValue& JsonValue::operator[](std::uint32_t index) {
   set_kind(JsonClass::Array);
-  ArrayQueue& array = *_payload.array;
+  ArrayList& array = *_payload.array;
   if (index >= array.size()) array.resize(static_cast<std::size_t>(index) + 1);
   return array[index];
 }

@@ -7,6 +7,7 @@
 #include "binding/path_caster.h"
 #include "binding/pickling.h"
 #include "binding/token_casters.h"
+#include "binding/without_lock.h"
 #include "bm25/bm25.h"
 
 PYTARNTEXT_REFUSE_UNFILLED_INSTANCES(tarn::typing::text::BM25);
@@ -46,7 +47,14 @@ void register_bm25(py::module_& module) {
       .def("train", [](BM25& self, const TextTokens& tokens) { self.train(tokens.views); })
       .def("train", [](BM25& self, const IntTokens& tokens) { self.train(tokens.values); })
       .def("load", &BM25::load)
-      .def("dump", [](const BM25& self, const FilePath& path) { self.dump(path.bytes); })
+      .def("dump",
+           [](const BM25& self, const FilePath& path) {
+             // The text is made with the lock held, so that no other thread changes the encoder
+             // under it; opening, writing, syncing and renaming run without it, since a pipe or
+             // a slow disk may block them for as long as it likes.
+             const std::string text = self.model_text();
+             without_lock([&] { BM25::write_model(path.bytes, text); });
+           })
       .def("encode_document",
            [](const BM25& self, TextTokens& tokens) {
              return TextWeights{self.document_weights(tokens.views), std::move(tokens)};

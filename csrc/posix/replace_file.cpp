@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <random>
+#include <string>
 #include <system_error>
 
 #include "base/bytes.h"
@@ -143,15 +144,28 @@ bool refuses_route(int error) {
   }
 }
 
-// The in-place route: truncate, write, sync and close the target itself, each step checked. It
-// keeps the file's inode, owner, mode and links, but a failure part-way leaves it incomplete.
-// Devices and pipes take this route too, without truncation or sync, which they do not support.
+// Errors of posix_fallocate that say the file cannot be reserved for, not that space is short.
+bool cannot_reserve(int error) { return error == EOPNOTSUPP || error == ENOSYS || error == EINVAL; }
+
+// The in-place route: reserve, write over, truncate, sync and close the target itself, each step
+// checked. It keeps the file's inode, owner, mode and links. The new length is reserved before a
+// byte changes, so that a disk too full for it fails with the old content whole; the new bytes
+// then go over the old ones from the start, and the old tail is cut last (truncating first would
+// free the reservation). A failure after the reservation leaves the file incomplete. Devices and
+// pipes take this route too, without reservation, truncation or sync, which they do not support.
 void write_in_place(Descriptor& target, const struct stat& status, std::string_view content) {
   const int flags = ::fcntl(target.get(), F_GETFL);
   if (flags < 0 || ::fcntl(target.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) fail(errno);
   const bool regular = S_ISREG(status.st_mode);
-  if (regular && ::ftruncate(target.get(), 0) != 0) fail(errno);
+  if (regular && !content.empty()) {
+    const int reserved =
+        ::posix_fallocate(target.get(), 0, static_cast<off_t>(content.size()));  // an errno
+    if (reserved != 0 && !cannot_reserve(reserved)) fail(reserved);
+  }
   int error = write_all(target.get(), content);
+  if (error == 0 && regular && ::ftruncate(target.get(), static_cast<off_t>(content.size())) != 0) {
+    error = errno;
+  }
   if (error == 0 && regular && ::fsync(target.get()) != 0) error = errno;
   const int close_error = target.close();
   if (error == 0) error = close_error;
@@ -181,42 +195,121 @@ int take_attributes(int fd, const struct stat& old) {
   return 0;
 }
 
-// Writes `content` to `name` in `directory` through a temporary file that is renamed over it once
-// complete on disk. Returns 0 on success; the errno of a failed create, or of a rename refused as
+// Gives the new file its old owner, group and mode, then its content, and syncs it: 0, or the errno
+// of the step that failed.
+int fill(int fd, const struct stat* old, std::string_view content) {
+  int error = old ? take_attributes(fd, *old) : 0;
+  if (error == 0) error = write_all(fd, content);
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  return error;
+}
+
+// Makes a rename (or a link) in `directory` durable; a directory that cannot be opened for this
+// still holds it.
+void sync_directory(int directory) {
+  Descriptor synced(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (synced.is_open()) ::fsync(synced.get());
+}
+
+// Renames the complete file `temporary` over `name`. Returns 0, or the errno of a rename refused as
+// `refuses_route` tells, with the temporary file removed; throws for any other failure.
+int rename_over(int directory, const std::string& temporary, const std::string& name) {
+  if (::renameat(directory, temporary.c_str(), directory, name.c_str()) != 0) {
+    const int rename_error = errno;
+    ::unlinkat(directory, temporary.c_str(), 0);
+    if (refuses_route(rename_error)) return rename_error;
+    fail(rename_error);
+  }
+  sync_directory(directory);
+  return 0;
+}
+
+#ifdef O_TMPFILE
+// Gives the unnamed file `fd` the name `name` in `directory`: 0, or the errno of the refusal.
+// AT_EMPTY_PATH needs a capability (CAP_DAC_READ_SEARCH) that most processes lack; the link
+// through /proc needs /proc.
+int link_unnamed(int fd, int directory, const std::string& name) {
+  if (::linkat(fd, "", directory, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  if (errno == EEXIST) return EEXIST;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, self.c_str(), directory, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0
+                                                                                           : errno;
+}
+
+// The route through a file without a name (O_TMPFILE): created in `directory`, given its owner,
+// mode and content and synced while it has no name, so that a crash until then leaves nothing;
+// then linked as `name` itself for a new file, else as a temporary name that is at once renamed
+// over `name`. Nothing when the kernel or the filesystem offers no such file, or it cannot be
+// linked: the named route below then does the work, and finds its own errors. Otherwise as
+// write_through_rename.
+std::optional<int> write_unnamed(int directory, const std::string& name, const struct stat* old,
+                                 std::string_view content) {
+  // Private until it holds the old file's owner and mode; a new file gets what opening would.
+  Descriptor file(::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, old ? 0600 : 0666));
+  if (!file.is_open()) return std::nullopt;
+  const int error = fill(file.get(), old, content);
+  if (error != 0) fail(error);  // the file goes with its descriptor
+  if (old == nullptr) {
+    const int linked = link_unnamed(file.get(), directory, name);
+    if (linked == 0) {
+      const int close_error = file.close();
+      if (close_error != 0) {
+        ::unlinkat(directory, name.c_str(), 0);
+        fail(close_error);
+      }
+      sync_directory(directory);
+      return 0;
+    }
+    if (linked != EEXIST) return std::nullopt;
+    // A file took the name meanwhile: replaced by the rename, as on the named route.
+  }
+  TemporaryNames names;
+  std::string temporary;
+  int linked = EEXIST;
+  for (int attempt = 0; attempt < kMaxNameAttempts && linked == EEXIST; ++attempt) {
+    temporary = names.next();
+    linked = link_unnamed(file.get(), directory, temporary);
+  }
+  if (linked != 0) return std::nullopt;
+  const int close_error = file.close();
+  if (close_error != 0) {
+    ::unlinkat(directory, temporary.c_str(), 0);
+    fail(close_error);
+  }
+  return rename_over(directory, temporary, name);
+}
+#endif
+
+// Writes `content` to `name` in `directory` through a new file that is renamed over it once
+// complete on disk: an unnamed one where the system offers it, else a temporary file under a name
+// of its own. Returns 0 on success; the errno of a failed create, or of a rename refused as
 // `refuses_route` tells, with nothing left behind; throws for any other failure.
 int write_through_rename(int directory, const std::string& name, const struct stat* old,
                          std::string_view content) {
+#ifdef O_TMPFILE
+  if (const std::optional<int> result = write_unnamed(directory, name, old, content)) {
+    return *result;
+  }
+#endif
   TemporaryNames names;
   std::string temporary;
   Descriptor file;
   for (int attempt = 0; attempt < kMaxNameAttempts && !file.is_open(); ++attempt) {
     temporary = names.next();
-    // Private until it holds the old file's owner and mode; a new file gets what opening would.
     file.reset(::openat(directory, temporary.c_str(),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, old ? 0600 : 0666));
     if (!file.is_open() && errno != EEXIST) return errno;
   }
   if (!file.is_open()) return EEXIST;
 
-  int error = old ? take_attributes(file.get(), *old) : 0;
-  if (error == 0) error = write_all(file.get(), content);
-  if (error == 0 && ::fsync(file.get()) != 0) error = errno;
+  int error = fill(file.get(), old, content);
   const int close_error = file.close();
   if (error == 0) error = close_error;
-  if (error == 0 && ::renameat(directory, temporary.c_str(), directory, name.c_str()) != 0) {
-    const int rename_error = errno;
-    ::unlinkat(directory, temporary.c_str(), 0);
-    if (refuses_route(rename_error)) return rename_error;
-    fail(rename_error);
-  }
   if (error != 0) {
     ::unlinkat(directory, temporary.c_str(), 0);
     fail(error);
   }
-  // Makes the rename itself durable; a directory that cannot be opened for this still holds it.
-  Descriptor synced(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (synced.is_open()) ::fsync(synced.get());
-  return 0;
+  return rename_over(directory, temporary, name);
 }
 
 }  // namespace

@@ -7,22 +7,35 @@
 // (where /dev/stdout and /dev/fd/N lead) names an open file, not a path: a regular one is written
 // in place. Then the first route that the target allows:
 //
-// replace   The target is a regular file or does not exist yet, and a temporary file
-//           (".pytarntext-dump-" and 16 hex digits) can be created beside it and renamed over it.
-//           Atomic: readers see the whole old file or the whole new one, and a failure or crash at
-//           any point leaves the old file whole; the file and the directory are synced before the
-//           call returns. The old file's owner, group and mode are set before the first byte is
-//           written, the temporary file private until then (only root can give a file away; a
-//           user keeps the group if it is theirs, and a group that cannot be kept gets no more
-//           access than others had); a new file gets 0666 less the umask. No temporary file is
-//           left behind; hard links to the old file keep the old content; ACLs and extended
+// replace   The target is a regular file or does not exist yet, and a new file can be created
+//           beside it and renamed over it. On Linux the new file is made without a name
+//           (O_TMPFILE) and written, given the old file's attributes and synced while it has none;
+//           then a new file is linked as the target's name, and a replacement as a temporary name
+//           (".pytarntext-dump-" and 16 hex digits) that is renamed over the target at once. A
+//           crash at any moment leaves the old file whole and nothing else, but between that link
+//           and the rename (two system calls) the complete new file under its temporary name. Where
+//           the kernel or the filesystem offers no unnamed file, or it cannot be linked (no /proc
+//           and no right to link a descriptor), the temporary file is created under its name and written
+//           there: a failure removes it, but a crash while it is written leaves it, incomplete,
+//           and later dumps do not remove it. Atomic either way: readers see the whole old file or
+//           the whole new one, and a failure or crash at any point leaves the old file whole; the
+//           file and the directory are synced before the call returns. The old file's owner, group
+//           and mode are set before the first byte is written, the new file private until then
+//           (only root can give a file away; a user keeps the group if it is theirs, and a group
+//           that cannot be kept gets no more access than others had); a new file gets 0666 less
+//           the umask. Hard links to the old file keep the old content; ACLs and extended
 //           attributes are not carried over.
 // in place  The target is a writable regular file, but no file can be created beside it (a
-//           read-only directory, no space or quota for a new file) or the rename is refused (a
-//           sticky directory such as /tmp holding another user's file, a file mounted over the
-//           name). The file keeps its inode, owner, mode and links; it is truncated, written,
-//           synced and closed, each failure raised; a failure part-way leaves it incomplete, and
-//           readers may see it part-written.
+//           read-only directory, no space, inode or quota for a new file) or the rename is refused
+//           (a sticky directory such as /tmp holding another user's file, a file mounted over the
+//           name). The file keeps its inode, owner, mode and links. The new length is reserved
+//           first (posix_fallocate), so that a disk too full for the new content fails with the
+//           old content whole; the new bytes are then written over the old ones from the start and
+//           the old tail cut last, then synced and closed, each failure raised. A failure after the
+//           reservation leaves it incomplete, and readers may see it part-written. Where the
+//           filesystem can reserve nothing (and on copy-on-write filesystems, where overwriting
+//           takes new blocks too), running out of space part-way leaves the new bytes' prefix over
+//           the old ones.
 // device    The target is not a regular file (a device, a pipe, /dev/stdout on a terminal or a
 //           pipe). Written as it stands, without truncation or sync; write and close failures
 //           raise.

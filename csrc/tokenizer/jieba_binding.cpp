@@ -11,6 +11,7 @@
 #include "binding/instance.h"
 #include "binding/path_caster.h"
 #include "binding/pickling.h"
+#include "binding/without_lock.h"
 #include "binding/word_casters.h"
 #include "cppjieba/Jieba.hpp"
 #include "data_files.h"
@@ -41,9 +42,18 @@ using cppjieba::Jieba;
 constexpr int kStateVersion = 1;
 
 // Checks the five files before the library reads them: it meets a bad file by ending the process.
+// Both are plain C++ that can take a second or more, so they run without the interpreter lock, and
+// a fault is raised once it is back.
 std::shared_ptr<Segmenter> make_jieba(JiebaPaths paths) {
+  std::shared_ptr<const Jieba> jieba;
   try {
-    check_jieba_files(paths);
+    without_lock([&] {
+      check_jieba_files(paths);
+      jieba = std::make_shared<const Jieba>(
+          paths.dict_path, paths.hmm_path,
+          paths.user_dict_path.empty() ? kNoUserDictionary : paths.user_dict_path, paths.idf_path,
+          paths.stop_word_path);
+    });
   } catch (const DataFileOpenError& error) {
     errno = error.error();
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, error.path().c_str());
@@ -51,10 +61,6 @@ std::shared_ptr<Segmenter> make_jieba(JiebaPaths paths) {
   } catch (const DataFileFormatError& error) {
     throw py::value_error(error.what());
   }
-  auto jieba = std::make_shared<const Jieba>(
-      paths.dict_path, paths.hmm_path,
-      paths.user_dict_path.empty() ? kNoUserDictionary : paths.user_dict_path, paths.idf_path,
-      paths.stop_word_path);
   return std::make_shared<Segmenter>(Segmenter{std::move(paths), std::move(jieba), {}});
 }
 
@@ -103,21 +109,6 @@ auto read_jieba_state(const py::object& native) {
 
 using WordList = std::vector<cppjieba::Word>;
 using StrList = py::typing::List<py::str>;
-
-// Runs `work` without the interpreter lock. Not py::gil_scoped_release: a thread that takes the
-// lock back while the interpreter exits is ended by unwinding its stack, and from that guard's
-// noexcept destructor the unwinding ends the whole process instead.
-template <class Work>
-void without_lock(Work work) {
-  PyThreadState* const state = PyEval_SaveThread();
-  try {
-    work();
-  } catch (...) {
-    PyEval_RestoreThread(state);
-    throw;
-  }
-  PyEval_RestoreThread(state);
-}
 
 // Segments and hashes the words without the interpreter lock: the library only reads the facade,
 // and the sentence is the call's own copy. The list is made with the lock, through the cache.

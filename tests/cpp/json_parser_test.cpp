@@ -5,6 +5,8 @@
 #include <clocale>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace tarn::json {
 namespace {
@@ -26,6 +28,31 @@ TEST_P(Parse, YieldsValueAndErrorLines) {
   const JsonValue value = parse_json(GetParam().text);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), GetParam().errors);
   EXPECT_EQ(value.to_text(0, ""), GetParam().value);
+}
+
+// Builds nothing: every entry of an object it is given is read for its kind alone.
+class NothingOutline : public Outline {
+ public:
+  Outline* entry(std::string_view) override { return nullptr; }
+};
+
+// What a parse wrote to standard error and the kind of its result.
+std::pair<std::string, JsonClass> outcome(const std::string& text, ParseOptions options) {
+  testing::internal::CaptureStderr();
+  const JsonClass kind = parse_json(text, options).kind();
+  return {testing::internal::GetCapturedStderr(), kind};
+}
+
+TEST_P(Parse, ReportsTheSameLinesWhenItBuildsNothing) {
+  NothingOutline nothing;
+  // The text itself, and as a value under a key: read for its kind alone, construct by construct.
+  for (const std::string& text : {GetParam().text, "{\"k\": " + GetParam().text + "}"}) {
+    for (const bool decode : {false, true}) {
+      EXPECT_EQ(outcome(text, {.decode_unicode = decode, .outline = &nothing}),
+                outcome(text, {.decode_unicode = decode}))
+          << testing::PrintToString(text);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -138,6 +165,20 @@ TEST_P(ParseNumberError, Throws) {
   }
 }
 
+TEST_P(ParseNumberError, ThrowsTheSameUnderAKeyThatIsReadForItsKindAlone) {
+  NothingOutline nothing;
+  try {
+    parse_json("{\"k\": [{\"a\": [" + GetParam().text + "]}]}", {.outline = &nothing});
+    FAIL() << "no exception";
+  } catch (const std::out_of_range& error) {
+    EXPECT_TRUE(GetParam().out_of_range);
+    EXPECT_STREQ(error.what(), GetParam().message.c_str());
+  } catch (const std::invalid_argument& error) {
+    EXPECT_FALSE(GetParam().out_of_range);
+    EXPECT_STREQ(error.what(), GetParam().message.c_str());
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, ParseNumberError,
     testing::Values(NumberError{"2147483648,", true, "stol argument out of range"},
@@ -151,6 +192,35 @@ INSTANTIATE_TEST_SUITE_P(
                     NumberError{"-.,", false, "invalid stod argument"},
                     NumberError{"1e,", false, "invalid stol argument"},
                     NumberError{"1e-,", false, "invalid stol argument"}));
+
+// Keeps the object under "keep", and takes its entries whose key begins with "t".
+class KeepOutline : public Outline {
+ public:
+  class Inner : public Outline {
+   public:
+    Outline* entry(std::string_view) override { return nullptr; }
+    bool take(std::string& key, JsonValue& value) override {
+      if (!key.starts_with("t")) return false;
+      taken += key + "=" + value.to_text(0, "") + ";";
+      return true;
+    }
+    std::string taken;
+  };
+  Outline* entry(std::string_view key) override { return key == "keep" ? &inner : nullptr; }
+  Inner inner;
+};
+
+TEST(Parse, AnOutlineBuildsWhatItNamesAndTakesWhatItAsksFor) {
+  KeepOutline outline;
+  const JsonValue value = parse_json(
+      R"({"keep": {"a": [1, 2], "b": {"c": 1}, "n": 3, "s": "text", "t1": 4, "t2": [5]},)"
+      R"( "drop": [[1], {"x": 2}], "s": "text", "i": 7, "f": 1.5, "z": {"keep": {"n": 1}}})",
+      {.outline = &outline});
+  EXPECT_EQ(value.to_text(0, ""),
+            "{\n\"drop\" : [],\n\"f\" : 1.500000,\n\"i\" : 7,\n\"keep\" : {\n\"a\" : [],\n"
+            "\"b\" : {\n\n},\n\"n\" : 3,\n\"s\" : \"\"\n},\n\"s\" : \"\",\n\"z\" : {\n\n}\n}");
+  EXPECT_EQ(outline.inner.taken, "t1=4;t2=[];");
+}
 
 TEST(Parse, DeepNestingIsAFaultNotACrash) {
   const std::string deep = std::string(200000, '[') + std::string(200000, ']');

@@ -7,7 +7,10 @@ import resource
 import shutil
 import signal
 import stat
+import subprocess
+import sys
 import tempfile
+import textwrap
 
 import pytest
 
@@ -198,3 +201,64 @@ def test_paths_in_every_form_open_accepts_name_the_same_file(tmp_path, expected,
     name = os.fsencode(tmp_path) + b"/\xff model.json"
     assert dump(as_argument(name)) == "ok"
     assert open(name).read() == expected
+
+
+FULL_DISK = """
+    import errno, os, sys
+    from pytarntext import BM25
+
+    directory = sys.argv[1]
+    target = os.path.join(directory, "model.json")
+    small, large = BM25(), BM25()
+    small.train([f"old token {i}" for i in range(2_000)])    # about 60 KB
+    large.train([f"new token {i}" for i in range(20_000)])  # about 600 KB
+    small.dump(target)
+    old = open(target, "rb").read()
+    # The third and last inode; every block but 100 KB.
+    with open(os.path.join(directory, "filler"), "wb") as filler:
+        try:
+            while True:
+                filler.write(b"\\0" * 65536)
+                filler.flush()
+        except OSError as error:
+            assert error.errno == errno.ENOSPC
+        filler.truncate(max(0, filler.tell() - 100_000))
+    try:
+        open(os.path.join(directory, "new"), "w")
+    except OSError as error:
+        assert error.errno == errno.ENOSPC  # no file can be made: dump writes in place
+    inode = os.stat(target).st_ino
+    try:
+        large.dump(target)
+    except RuntimeError as error:
+        print(error)
+    print("old file whole" if open(target, "rb").read() == old else "old file damaged")
+    os.truncate(os.path.join(directory, "filler"), 0)  # room enough, still no inode
+    large.dump(target)
+    restored = BM25()
+    restored.load(open(target, "rb").read())
+    print("written in place" if os.stat(target).st_ino == inode else "replaced",
+          restored.__getstate__() == large.__getstate__())
+"""
+
+
+def test_a_disk_too_full_for_the_new_model_keeps_the_old_one_whole(tmp_path):
+    # A tmpfs of its own, in a mount namespace of its own: no inode left for a new file, and less
+    # free space than the new model needs. The in-place route once truncated the old file first,
+    # then ran out of space, leaving a prefix that does not parse.
+    if shutil.which("unshare") is None:
+        pytest.skip("no unshare(1) to make a private mount namespace")
+    script = tmp_path / "full_disk.py"
+    script.write_text(textwrap.dedent(FULL_DISK))
+    mount_point = tmp_path / "disk"
+    mount_point.mkdir()
+    child = subprocess.run(
+        ["unshare", "-m", "sh", "-c",
+         'mount -t tmpfs -o size=2m,nr_inodes=3 tmpfs "$1" || exit 77; exec "$2" "$3" "$1"', "sh",
+         str(mount_point), sys.executable, str(script)],
+        capture_output=True, text=True, timeout=120)
+    if child.returncode == 77:
+        pytest.skip(f"mounting a tmpfs is not permitted here: {child.stderr.strip()}")
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [
+        "Failed to dump: No space left on device", "old file whole", "written in place True"]

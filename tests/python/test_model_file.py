@@ -4,6 +4,7 @@ import math
 import os
 import subprocess
 import sys
+import tempfile
 import textwrap
 
 import pytest
@@ -221,3 +222,76 @@ def test_load_and_dump_take_no_keywords(tmp_path):
         BM25().load(text=VALID)
     with pytest.raises(TypeError):
         BM25().dump(path=str(tmp_path / "m.json"))
+
+
+def frequency_after_load(text):
+    """The token counts of an encoder trained on ["kept"] after load(text), or what load raised."""
+    model = BM25()
+    model.train(["kept"])
+    try:
+        model.load(text)
+    except (RuntimeError, ValueError, IndexError) as error:
+        return f"{type(error).__name__}: {error}"
+    with tempfile.TemporaryDirectory() as directory:
+        model.dump(os.path.join(directory, "model.json"))
+        with open(os.path.join(directory, "model.json"), "rb") as written:
+            return json.loads(written.read())["_doc_token_frequency"]
+
+
+# load builds only what it reads (the token counts, the four numbers): what it skips must not change
+# what it gives.
+@pytest.mark.parametrize("text, expected", [
+    ('{"_doc_token_frequency": {"a": 1}, "_doc_token_frequency": {"b": 2}, ' + VALID[1:], {"b": 2, "kept": 1}),
+    ('{"_doc_token_frequency": {"a": 1}, "_doc_token_frequency": 5, ' + VALID[1:], {"kept": 1}),
+    ('{"_doc_token_frequency": {"a": "x", "a": 3}, ' + VALID[1:], {"a": 3, "kept": 1}),
+    ('{"_doc_token_frequency": {"a": 3, "a": []}, ' + VALID[1:], "RuntimeError: load doc_token_frequency failed"),
+    ('{"_doc_token_frequency": {"a": 3, "b": {"c": 1}}, ' + VALID[1:], "RuntimeError: load doc_token_frequency failed"),
+    ('{"extra": [[], {"_doc_token_frequency": {"z": 1}}], "_doc_token_frequency": {"a\\tb": 2, "\\u4e2d": 1}, '
+     + VALID[1:], {"a\tb": 2, "kept": 1, "中": 1}),
+    ('[{"_doc_token_frequency": {"a": 1}, ' + VALID[1:] + "]", "RuntimeError: load doc_count failed"),
+    ('{"extra": [[1, 2147483648]], ' + VALID[1:], "IndexError: stol argument out of range"),
+    ('{"extra": {"deeper": [{"x": -.}]}, ' + VALID[1:], "ValueError: invalid stod argument"),
+    ('{"_doc_token_frequency": {"a": 1}, "_b": [0.5], "_doc_count": 3, "_doc_length_average": 2.0}',
+     "RuntimeError: load b failed"),
+])
+def test_load_gives_the_same_results_however_little_it_builds(text, expected):
+    assert frequency_after_load(text) == expected
+
+
+def test_faults_under_keys_load_ignores_are_reported_in_order():
+    text = ('{"extra": [1, 2,], "more": {"a": {"b": 1,}, "c": [3, "\\u00g0"]}, '
+            '"_doc_token_frequency": {"t": 1, "u": [,]}, "_doc_count": 3}')
+    script = f"from pytarntext import BM25\ntry:\n    BM25().load({text!r})\nexcept RuntimeError as e:\n    print(e)"
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    assert run.stderr.splitlines() == [
+        "ERROR: Parse: Unknown starting character ']'",
+        "ERROR: Parse: Unknown starting character '}'",
+        "Error: Object: Expected colon, found '}'",
+        "ERROR: String: Expected hex character in unicode escape, found 'g'",
+        "ERROR: Array: Expected ',' or ']', found 'u'",
+        "ERROR: Object: Expected comma, found 'u'",
+    ]
+    assert run.stdout == "load doc_count failed\n"
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer holds freed memory back, so resident memory grows")
+@pytest.mark.parametrize("items", ["[],", "[" * 988 + "]" * 988 + ","], ids=["empty arrays", "nests 988 deep"])
+def test_values_under_a_key_load_ignores_cost_no_memory(items):
+    # Two megabytes of them once took 460 MB (empty arrays) and 670 MB (nests) at the peak.
+    text = '{"extra": [' + items * (2_000_000 // len(items)) + "0], " + VALID[1:]
+    script = """if True:
+        import sys
+        from pytarntext import BM25
+
+        def status_kib(field):
+            with open("/proc/self/status") as status:
+                return next(int(line.split()[1]) for line in status if line.startswith(field + ":"))
+
+        text = sys.stdin.buffer.read()
+        before = status_kib("VmRSS")
+        BM25().load(text)
+        print(status_kib("VmHWM") - before)
+    """
+    run = subprocess.run([sys.executable, "-c", script], input=text.encode(), capture_output=True, check=True)
+    assert int(run.stdout) < 16 * 1024

@@ -231,3 +231,96 @@ def test_an_instance_never_filled_is_refused_not_read():
                 print("TypeError")
     """)
     assert output.split() == ["TypeError"] * 6
+
+
+ODD_COPY = """
+    import copy, json, sys
+    from pytarntext import BM25, Jieba
+
+    base = {"BM25": BM25, "Jieba": Jieba}[sys.argv[1]]
+    case = sys.argv[2]
+    arguments = json.loads(sys.argv[3])
+
+    class Other:
+        pass
+
+    class Odd(base):
+        # What __new__ gives once the instances below exist; before that, a fresh instance.
+        returns = None
+
+        def __new__(cls, *args, **kwargs):
+            return super().__new__(cls) if Odd.returns is None else Odd.returns()
+
+    model, spare = Odd(**arguments), Odd(**arguments)
+    if base is BM25:
+        model.train(["a", "b"])
+    Odd.returns = {
+        "itself": lambda: model,  # a singleton
+        "another filled instance": lambda: spare,
+        "an object of another class": Other,
+        "an instance of a bound base class, fresh": lambda: base.__new__(base),
+    }[case]
+    for copier in (copy.copy, copy.deepcopy):
+        try:
+            duplicate = copier(model)
+        except TypeError as error:
+            print("TypeError:", error)
+        else:
+            print(type(duplicate).__name__, duplicate.__getstate__() == model.__getstate__())
+"""
+
+
+FILLED = "TypeError: expected a new instance of <class 'pytarntext.{}'>, got one already filled"
+ODD_OUTCOMES = {
+    "itself": FILLED,
+    "another filled instance": FILLED,
+    "an object of another class":
+        "TypeError: expected a new instance of <class 'pytarntext.{}'>, got <class '__main__.Other'>",
+    "an instance of a bound base class, fresh": "{} True",
+}
+
+
+@pytest.mark.parametrize("base", ["BM25", "Jieba"])
+@pytest.mark.parametrize("case", ODD_OUTCOMES)
+def test_copies_check_what_a_subclass_new_returns_as_unpickling_does(tiny_paths, base, case):
+    # The old copy gave whatever __new__ returned the native object: a live instance was filled a
+    # second time (its native object leaked, and the process aborted at exit), another object
+    # was written into (a segmentation fault).
+    arguments = {} if base == "BM25" else tiny_paths
+    output = run_child(ODD_COPY, base, case, json.dumps(arguments))
+    assert output.splitlines() == [ODD_OUTCOMES[case].format(base)] * 2
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer holds freed memory back, so resident memory grows")
+def test_refused_copies_keep_no_memory():
+    # Every refused copy of a model of 100,000 tokens (about 5 MB) once leaked it.
+    output = run_child("""
+        import copy, os
+
+        from pytarntext import BM25
+
+        def resident_bytes():
+            with open("/proc/self/statm") as statm:
+                return int(statm.read().split()[1]) * 4096
+
+        class Singleton(BM25):
+            one = None
+
+            def __new__(cls, *args):
+                if Singleton.one is None:
+                    Singleton.one = super().__new__(cls)
+                return Singleton.one
+
+        model = Singleton()
+        model.train([f"token {i}" for i in range(100_000)])
+        before = resident_bytes()
+        for _ in range(50):
+            try:
+                copy.copy(model)
+            except TypeError:
+                pass
+        print(resident_bytes() - before, flush=True)
+        os._exit(0)  # the old copies also ended the process at exit
+    """)
+    assert int(output) < 4 * 2**20

@@ -1,5 +1,6 @@
 """Mutated data files and heavy concurrent use: only Python exceptions, no lost memory, no crash."""
 
+import collections.abc
 import gc
 import os
 import random
@@ -7,7 +8,7 @@ import threading
 
 import pytest
 
-from pytarntext import Jieba
+from pytarntext import BM25, Jieba
 
 FIELDS = ["dict_path", "hmm_path", "user_dict_path", "idf_path", "stop_word_path"]
 SOURCES = {"dict_path": "jieba.dict.utf8", "hmm_path": "hmm_model.utf8", "user_dict_path": "user.dict.utf8",
@@ -133,3 +134,73 @@ def test_threads_mixing_cuts_while_segmenters_come_and_go(jieba, small_paths, no
     stop.set()
     churner.join()
     assert failures == []
+
+
+class Hooks:
+    """Each conversion hook an argument can have, all raising one exception."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __index__(self):
+        raise self.error
+
+    def __float__(self):
+        raise self.error
+
+    def __fspath__(self):
+        raise self.error
+
+
+class HookedTokens(collections.abc.Sequence):
+    """A token sequence whose iteration raises (through the Sequence mixin's __iter__)."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, index):
+        raise self.error
+
+
+def trained_encoder():
+    encoder = BM25()
+    encoder.train([1, 2])
+    return encoder
+
+
+HOOKED_CALLS = {
+    "train, an int token's __index__": lambda hooks, paths: BM25().train([1, hooks]),
+    "encode_document, __index__": lambda hooks, paths: trained_encoder().encode_document([hooks]),
+    "encode_query, __index__": lambda hooks, paths: trained_encoder().encode_query([2, hooks]),
+    "a token sequence's __iter__": lambda hooks, paths: BM25().train(HookedTokens(hooks.error)),
+    "BM25(b), __float__": lambda hooks, paths: BM25(hooks),
+    "k1(value), __float__": lambda hooks, paths: BM25().k1(hooks),
+    "__reduce_ex__, the protocol's __index__": lambda hooks, paths: BM25().__reduce_ex__(hooks),
+    "dump, the path's __fspath__": lambda hooks, paths: BM25().dump(hooks),
+    "Jieba, a path's __fspath__": lambda hooks, paths: Jieba(**{**paths, "idf_path": hooks}),
+}
+
+
+class HookError(Exception):
+    pass
+
+
+@pytest.mark.parametrize("call", HOOKED_CALLS)
+@pytest.mark.parametrize("error", [KeyboardInterrupt(), ValueError("from the hook"), HookError(), MemoryError()],
+                         ids=lambda error: type(error).__name__)
+def test_what_a_conversion_hook_raises_propagates_as_raised(jieba_paths, call, error):
+    # These once all came out as "incompatible function arguments".
+    with pytest.raises(type(error)) as raised:
+        HOOKED_CALLS[call](Hooks(error), jieba_paths)
+    assert raised.value is error
+
+
+@pytest.mark.parametrize("call", HOOKED_CALLS)
+@pytest.mark.parametrize("error", [TypeError("not a number"), OverflowError("too large")],
+                         ids=lambda error: type(error).__name__)
+def test_a_plain_conversion_failure_in_a_hook_is_a_wrong_argument(jieba_paths, call, error):
+    with pytest.raises(TypeError, match="incompatible (function|constructor) arguments"):
+        HOOKED_CALLS[call](Hooks(error), jieba_paths)

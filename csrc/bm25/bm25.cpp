@@ -265,6 +265,64 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
   add_to_totals(length_total);
 }
 
+void BM25::untrain(const std::vector<std::string>& tokens_vec) {
+  const std::vector<std::string_view> views(tokens_vec.begin(), tokens_vec.end());
+  untrain(std::span<const std::string_view>(views));
+}
+
+void BM25::untrain(std::span<const std::string_view> tokens_vec) { untrain_tokens(tokens_vec); }
+void BM25::untrain(std::span<const std::int64_t> tokens_vec) { untrain_tokens(tokens_vec); }
+
+template <class Token>
+void BM25::untrain_tokens(std::span<const Token> tokens) {
+  if (tokens.empty()) throw std::runtime_error(kEmptyDocument);
+  const auto distinct = count_distinct(tokens);
+  std::string decimal;
+  const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
+  remove_document(keys, tokens.size());
+}
+
+namespace {
+
+[[noreturn]] void never_held(const char* why) {
+  throw std::invalid_argument(std::string("BM25 cannot untrain a document it never held: ") + why);
+}
+
+}  // namespace
+
+void BM25::remove_document(std::span<const KeyCount> keys, std::size_t length) {
+  // Every check before the first change; a loaded model may hold any counts, negative ones too.
+  if (_doc_count <= 0) never_held("it holds no document");
+  if (_doc_length_total < 0 || static_cast<std::uint64_t>(_doc_length_total) < length) {
+    never_held("the length total is less than the document's length");
+  }
+  for (const KeyCount& key : keys) _doc_token_frequency.prefetch(key.hash);
+  std::vector<std::int32_t*> counts(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    counts[i] = _doc_token_frequency.find(keys[i].key, keys[i].hash);
+    if (counts[i] == nullptr) never_held("a token has no count");
+    if (*counts[i] < keys[i].count) never_held("a token occurs more often than its count");
+  }
+  // The pointers stay valid until the first removal, so every count changes before any key goes.
+  bool emptied = false;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    *counts[i] -= static_cast<std::int32_t>(keys[i].count);
+    emptied = emptied || *counts[i] == 0;
+  }
+  if (emptied) {
+    for (const KeyCount& key : keys) {
+      const std::int32_t* count = _doc_token_frequency.find(key.key, key.hash);
+      if (*count == 0) _doc_token_frequency.erase(key.key, key.hash);
+    }
+  }
+  --_doc_count;
+  _doc_length_total -= static_cast<std::int64_t>(length);
+  // As train computes it; with no document left, the untrained encoder's 0.0.
+  _doc_length_average =
+      _doc_count == 0 ? 0.0
+                      : static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
+}
+
 namespace {
 
 // a + b for counts that a loaded model may have made negative: throws when the sum leaves the

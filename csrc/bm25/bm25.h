@@ -38,6 +38,16 @@ class BM25 {
   void train(std::span<const std::string_view> tokens_vec);
   void train(std::span<const std::int64_t> tokens_vec);
 
+  // Takes back one document that train added, its exact inverse: the counts, the document count
+  // and the length total go down by what train added, an entry whose count reaches 0 goes, and
+  // the average is recomputed as train computes it (0.0 at no document). Throws
+  // std::invalid_argument for a document that this encoder cannot hold (a token without a count,
+  // or more often than its count; no document; a length total below the document's length), and
+  // train's std::runtime_error for an empty one; either way nothing changes.
+  void untrain(const std::vector<std::string>& tokens_vec);
+  void untrain(std::span<const std::string_view> tokens_vec);
+  void untrain(std::span<const std::int64_t> tokens_vec);
+
   // Restores parameters and statistics from the text of a model file, merging its token counts
   // into the present ones. Checks the whole document first: when it throws, nothing changed.
   void load(std::string_view json_data);
@@ -90,6 +100,9 @@ class BM25 {
   std::int64_t next_length_total(std::size_t length) const;
   void add_to_totals(std::int64_t length_total);
   void undo_counts(std::span<const std::string_view> tokens, std::span<const std::uint64_t> hashes);
+  template <class Token>
+  void untrain_tokens(std::span<const Token> tokens);
+  void remove_document(std::span<const KeyCount> keys, std::size_t length);
   template <class Token>
   PositionWeights document_weights_of(std::span<const Token> tokens) const;
   template <class Token>

@@ -65,6 +65,9 @@ void register_bm25(py::module_& module) {
            })
       .def("merge", &BM25::merge);
   def_pickling<BM25>(bm25, &bm25_state, &read_bm25_state);
+  // Beyond the specified surface, after it, so that its order and overload choice stay as they are.
+  bm25.def("untrain", [](BM25& self, const TextTokens& tokens) { self.untrain(tokens.views); })
+      .def("untrain", [](BM25& self, const IntTokens& tokens) { self.untrain(tokens.values); });
 }
 
 }  // namespace pytarntext

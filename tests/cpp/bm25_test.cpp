@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -151,6 +153,52 @@ TEST(BM25Encode, ParametersChangeDocumentWeightsOnly) {
   EXPECT_EQ(model.encode_document(Text{"a", "b", "c", "d", "e"}).at("a"), 1.0 / (1.0 + 1.2));
   EXPECT_EQ(model.doc_count(), 2);
   EXPECT_EQ(frequency_of(model, "a"), 2);
+}
+
+void expect_refused(BM25& model, const std::function<void()>& call, const char* message) {
+  const std::string before = model.state();
+  try {
+    call();
+    FAIL() << "no exception, expected: " << message;
+  } catch (const std::invalid_argument& error) {
+    EXPECT_STREQ(error.what(), message);
+  }
+  EXPECT_EQ(model.state(), before);
+}
+
+TEST(BM25Untrain, IsTheExactInverseOfTrain) {
+  BM25 model = trained_on_text();
+  const std::string before = model.state();
+  model.train(Ids{7, 7, -3});
+  model.train(Text{"a", "a-token-long-enough-for-the-arena", "new"});
+  model.untrain(Text{"new", "a", "a-token-long-enough-for-the-arena"});  // any order
+  model.untrain(Text{"7", "-3", "7"});  // integers are untrained by their keys
+  EXPECT_EQ(model.state(), before);
+  model.untrain(Text{"b", "c"});
+  EXPECT_EQ(model.doc_count(), 1);
+  EXPECT_EQ(model.doc_length_total(), 3);
+  EXPECT_EQ(model.doc_length_average(), 3.0);
+  EXPECT_EQ(frequency_of(model, "c"), -1);  // gone, not kept at 0
+  model.untrain(Text{"a", "b", "a"});
+  EXPECT_EQ(model.state(), BM25(0.75, 1.2).state());  // 0 documents, average 0.0, no entry
+}
+
+TEST(BM25Untrain, RefusesWhatTheEncoderNeverHeldAndChangesNothing) {
+  BM25 model = trained_on_text();  // a: 2, b: 2, c: 1 in 2 documents of 5 tokens
+  const char* prefix = "BM25 cannot untrain a document it never held: ";
+  const std::string unknown = std::string(prefix) + "a token has no count";
+  const std::string too_often = std::string(prefix) + "a token occurs more often than its count";
+  expect_refused(model, [&] { model.untrain(Text{"a", "z"}); }, unknown.c_str());
+  expect_refused(model, [&] { model.untrain(Ids{1}); }, unknown.c_str());
+  expect_refused(model, [&] { model.untrain(Text{"b", "c", "c"}); }, too_often.c_str());
+  const std::string longer =
+      std::string(prefix) + "the length total is less than the document's length";
+  expect_refused(model, [&] { model.untrain(Text{"a", "a", "b", "b", "c", "c"}); }, longer.c_str());
+  BM25 fresh(0.75, 1.2);
+  const std::string none = std::string(prefix) + "it holds no document";
+  expect_refused(fresh, [&] { fresh.untrain(Text{"a"}); }, none.c_str());
+  // As train does, an empty document is a runtime error.
+  expect_error([&] { model.untrain(Text{}); }, "trainning tokens_vec should not be empty");
 }
 
 }  // namespace

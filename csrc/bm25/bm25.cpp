@@ -8,6 +8,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "base/murmur3.h"
+
 namespace tarn::typing::text {
 namespace {
 
@@ -459,6 +461,70 @@ PositionWeights BM25::query_weights(std::span<const std::string_view> tokens) co
 }
 PositionWeights BM25::query_weights(std::span<const std::int64_t> tokens) const {
   return query_weights_of(tokens);
+}
+
+std::uint32_t store_index(std::string_view key, IndexForm form) {
+  const std::uint32_t hash = murmur3_x86_32(key);
+  if (form == IndexForm::unsigned_result || static_cast<std::int32_t>(hash) >= 0) return hash;
+  return 0u - hash;  // the magnitude of the negative signed value, 2^31 included
+}
+
+namespace {
+
+inline std::uint32_t index_of(std::string_view token, IndexForm form) {
+  return store_index(token, form);
+}
+
+inline std::uint32_t index_of(std::int64_t token, IndexForm form) {
+  char buffer[kDecimalCapacity];
+  return store_index(decimal_key(token, buffer), form);
+}
+
+// Regroups weights in token order by the store index of each token: a stable sort of 8-byte
+// records keeps colliding tokens in token order, so their weights always add up the same way.
+template <class Token>
+IndexedWeights by_index(const PositionWeights& weights, std::span<const Token> tokens,
+                        IndexForm form) {
+  struct Record {
+    std::uint32_t index;
+    std::uint32_t rank;  // in token order; a document of 2^32 distinct tokens is beyond memory
+  };
+  std::vector<Record> records(weights.size());
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    records[i] = {index_of(tokens[weights[i].position], form), static_cast<std::uint32_t>(i)};
+  }
+  std::sort(records.begin(), records.end(), [](const Record& left, const Record& right) {
+    return left.index != right.index ? left.index < right.index : left.rank < right.rank;
+  });
+  IndexedWeights result;
+  result.indices.reserve(records.size());
+  result.values.reserve(records.size());
+  for (const Record& record : records) {
+    const double weight = weights[record.rank].weight;
+    if (!result.indices.empty() && result.indices.back() == record.index) {
+      result.values.back() += weight;
+    } else {
+      result.indices.push_back(record.index);
+      result.values.push_back(weight);
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+IndexedWeights BM25::document_indexed(std::span<const std::string_view> tokens,
+                                      IndexForm form) const {
+  return by_index(document_weights(tokens), tokens, form);
+}
+IndexedWeights BM25::document_indexed(std::span<const std::int64_t> tokens, IndexForm form) const {
+  return by_index(document_weights(tokens), tokens, form);
+}
+IndexedWeights BM25::query_indexed(std::span<const std::string_view> tokens, IndexForm form) const {
+  return by_index(query_weights(tokens), tokens, form);
+}
+IndexedWeights BM25::query_indexed(std::span<const std::int64_t> tokens, IndexForm form) const {
+  return by_index(query_weights(tokens), tokens, form);
 }
 
 namespace {

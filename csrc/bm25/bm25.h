@@ -22,6 +22,21 @@ struct TokenWeight {
 // Entries in ascending token order: strings by unsigned bytes, integers by value.
 using PositionWeights = std::vector<TokenWeight>;
 
+// How a token's store index is made from the MurmurHash3 (x86, 32 bits, seed 0) of its key's
+// bytes: the absolute value of the signed result, as most stores' own tokenisers take it, or the
+// unsigned result. The absolute value of -2^31 is 2^31, which an unsigned index holds.
+enum class IndexForm { absolute, unsigned_result };
+
+// A sparse vector as stores take it: indices distinct and ascending, each value beside its index.
+// The weights of tokens that share an index are added, in token order.
+struct IndexedWeights {
+  std::vector<std::uint32_t> indices;
+  std::vector<double> values;
+};
+
+// The store index of a token key.
+std::uint32_t store_index(std::string_view key, IndexForm form);
+
 // BM25 sparse-vector encoder: corpus statistics trained one document at a time.
 class BM25 {
  public:
@@ -78,6 +93,13 @@ class BM25 {
   PositionWeights document_weights(std::span<const std::int64_t> tokens) const;
   PositionWeights query_weights(std::span<const std::string_view> tokens) const;
   PositionWeights query_weights(std::span<const std::int64_t> tokens) const;
+
+  // The weights of document_weights and query_weights keyed by the store index of each token's
+  // key (an integer token's is its decimal text).
+  IndexedWeights document_indexed(std::span<const std::string_view> tokens, IndexForm form) const;
+  IndexedWeights document_indexed(std::span<const std::int64_t> tokens, IndexForm form) const;
+  IndexedWeights query_indexed(std::span<const std::string_view> tokens, IndexForm form) const;
+  IndexedWeights query_indexed(std::span<const std::int64_t> tokens, IndexForm form) const;
 
   std::int32_t doc_count() const { return _doc_count; }
   std::int64_t doc_length_total() const { return _doc_length_total; }

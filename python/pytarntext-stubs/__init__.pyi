@@ -42,6 +42,23 @@ class BM25:
     def untrain(self, tokens: Sequence[_Text], /) -> None: ...
     @overload
     def untrain(self, tokens: Sequence[int], /) -> None: ...
+    # (indices, values): store indices distinct and ascending, each value beside its index.
+    @overload
+    def document_sparse_vector(
+        self, tokens: Sequence[_Text], /, unsigned: bool = False
+    ) -> tuple[list[int], list[float]]: ...
+    @overload
+    def document_sparse_vector(
+        self, tokens: Sequence[int], /, unsigned: bool = False
+    ) -> tuple[list[int], list[float]]: ...
+    @overload
+    def query_sparse_vector(
+        self, tokens: Sequence[_Text], /, unsigned: bool = False
+    ) -> tuple[list[int], list[float]]: ...
+    @overload
+    def query_sparse_vector(
+        self, tokens: Sequence[int], /, unsigned: bool = False
+    ) -> tuple[list[int], list[float]]: ...
     def __getstate__(
         self,
     ) -> bytes | tuple[bytes, _Attributes] | tuple[bytes, _Attributes | None, _Attributes]: ...

@@ -118,3 +118,26 @@ def test_untrain_takes_the_token_lists_train_takes(document):
     with pytest.raises(TypeError, match=r"^untrain\(\): incompatible"):
         model.untrain(document)
     assert model.__getstate__() == trained([["a", "b"], [1]]).__getstate__()
+
+
+def test_new_methods_keep_plain_signatures():
+    assert "1. untrain(self: pytarntext.BM25, arg0: list[str]) -> None" in BM25.untrain.__doc__
+    assert "2. untrain(self: pytarntext.BM25, arg0: list[int]) -> None" in BM25.untrain.__doc__
+    signature = "(self: pytarntext.BM25, tokens: list[str], /, unsigned: bool = False) -> tuple[list[int], list[float]]"
+    assert "1. query_sparse_vector" + signature in BM25.query_sparse_vector.__doc__
+    assert "1. document_sparse_vector" + signature in BM25.document_sparse_vector.__doc__
+
+
+def test_an_instance_never_filled_is_refused_by_the_new_methods():
+    output = run_child("""
+        from pytarntext import BM25
+
+        bare = BM25.__new__(BM25)
+        for call in (lambda: bare.untrain(["a"]), lambda: bare.document_sparse_vector(["a"]),
+                     lambda: bare.query_sparse_vector([1], unsigned=True)):
+            try:
+                call()
+            except TypeError:
+                print("TypeError")
+    """)
+    assert output.split() == ["TypeError"] * 3

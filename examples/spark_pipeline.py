@@ -34,6 +34,7 @@ import sys
 import tempfile
 import time
 
+import cppjieba_data
 import novel_data
 from novel_data import add_cppjieba_option, keywords, load_segmenter, novel_paragraphs, positive_int
 from pytarntext import BM25
@@ -87,7 +88,9 @@ def merged(left, right):
 def run(spark, corpus, cppjieba, partitions, out):
     """The whole job: returns the merged encoder; writes out/model.json and out/vectors/."""
     sc = spark.sparkContext
-    # The executors import by name the functions of modules that are not __main__.
+    # The executors import by name the functions of modules that are not __main__, and what they
+    # import in turn.
+    sc.addPyFile(cppjieba_data.__file__)
     sc.addPyFile(novel_data.__file__)
     if __name__ != "__main__":
         sc.addPyFile(__file__)

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
@@ -381,6 +382,22 @@ void BM25::merge(const BM25& other) {
   }
 }
 
+namespace {
+
+// K of the document weight, for a document of `length` tokens.
+inline double saturation_of(std::size_t length, double average, double b, double k1) {
+  return ((static_cast<double>(length) / average) * b + (1.0 - b)) * k1;
+}
+
+inline double document_weight(std::int64_t count, double saturation) {
+  const double frequency = static_cast<double>(count);
+  // kept: `0.0 +` as first written: it turns a -0.0 weight into 0.0, and callers compare
+  // weights bit for bit.
+  return 0.0 + frequency / (frequency + saturation);
+}
+
+}  // namespace
+
 void BM25::check_initialized() const {
   // kept: `fabs(average - 0.0) < 1e-9` as first written: callers have always seen an average
   // below the tolerance refused as untrained.
@@ -402,16 +419,12 @@ PositionWeights BM25::document_weights_of(std::span<const Token> tokens) const {
   if (tokens.empty()) return {};
   check_initialized();
   const auto distinct = count_distinct(tokens);
-  const double length = static_cast<double>(tokens.size());
-  const double saturation = ((length / _doc_length_average) * _b + (1.0 - _b)) * _k1;
+  const double saturation = saturation_of(tokens.size(), _doc_length_average, _b, _k1);
   PositionWeights weights;
   weights.reserve(distinct.size());
   for (const OrderRecord& record : token_order(distinct)) {
     const auto& entry = distinct[record.index];
-    const double frequency = static_cast<double>(entry.count);
-    // kept: `0.0 +` as first written: it turns a -0.0 weight into 0.0, and callers compare
-    // weights bit for bit.
-    weights.push_back({entry.position, 0.0 + frequency / (frequency + saturation)});
+    weights.push_back({entry.position, document_weight(entry.count, saturation)});
   }
   return weights;
 }
@@ -480,51 +493,98 @@ inline std::uint32_t index_of(std::int64_t token, IndexForm form) {
   return store_index(decimal_key(token, buffer), form);
 }
 
-// Regroups weights in token order by the store index of each token: a stable sort of 8-byte
-// records keeps colliding tokens in token order, so their weights always add up the same way.
-template <class Token>
-IndexedWeights by_index(const PositionWeights& weights, std::span<const Token> tokens,
-                        IndexForm form) {
-  struct Record {
-    std::uint32_t index;
-    std::uint32_t rank;  // in token order; a document of 2^32 distinct tokens is beyond memory
-  };
-  std::vector<Record> records(weights.size());
-  for (std::size_t i = 0; i < weights.size(); ++i) {
-    records[i] = {index_of(tokens[weights[i].position], form), static_cast<std::uint32_t>(i)};
+// Weights on their way into a store vector: each index in the high half of a word, the number of
+// its weight in `weights` in the low half, so that one integer sort orders them (a document of
+// 2^32 distinct tokens is beyond memory).
+struct IndexedEntries {
+  std::vector<std::uint64_t> keys;
+  std::vector<double> weights;
+
+  explicit IndexedEntries(std::size_t size) : keys(size), weights(size) {}
+  void set(std::size_t at, std::uint32_t index, double weight) {
+    keys[at] = (std::uint64_t{index} << 32) | at;
+    weights[at] = weight;
   }
-  std::sort(records.begin(), records.end(), [](const Record& left, const Record& right) {
-    return left.index != right.index ? left.index < right.index : left.rank < right.rank;
-  });
+};
+
+// Sorts the weights by index and adds up those that share one. Where tokens share an index,
+// `token_before` (on the numbers of their weights) orders them, so that their weights always add
+// up in token order, to the same bits.
+template <class TokenBefore>
+IndexedWeights grouped_by_index(IndexedEntries& entries, TokenBefore token_before) {
+  std::vector<std::uint64_t>& keys = entries.keys;
+  std::sort(keys.begin(), keys.end());
+  const auto index_of_key = [](std::uint64_t key) { return static_cast<std::uint32_t>(key >> 32); };
+  const auto weight_of_key = [](std::uint64_t key) { return static_cast<std::uint32_t>(key); };
   IndexedWeights result;
-  result.indices.reserve(records.size());
-  result.values.reserve(records.size());
-  for (const Record& record : records) {
-    const double weight = weights[record.rank].weight;
-    if (!result.indices.empty() && result.indices.back() == record.index) {
-      result.values.back() += weight;
-    } else {
-      result.indices.push_back(record.index);
-      result.values.push_back(weight);
+  result.indices.reserve(keys.size());
+  result.values.reserve(keys.size());
+  for (std::size_t start = 0; start < keys.size();) {
+    std::size_t end = start + 1;
+    while (end < keys.size() && index_of_key(keys[end]) == index_of_key(keys[start])) ++end;
+    if (end - start > 1) {  // rare: tokens that share an index
+      std::sort(keys.begin() + start, keys.begin() + end,
+                [&](std::uint64_t left, std::uint64_t right) {
+                  return token_before(weight_of_key(left), weight_of_key(right));
+                });
     }
+    double sum = entries.weights[weight_of_key(keys[start])];
+    for (std::size_t i = start + 1; i < end; ++i) sum += entries.weights[weight_of_key(keys[i])];
+    result.indices.push_back(index_of_key(keys[start]));
+    result.values.push_back(sum);
+    start = end;
   }
   return result;
 }
 
+template <class Token>
+bool token_before(const Token& left, const Token& right) {
+  const std::uint64_t left_order = order_key(left), right_order = order_key(right);
+  return left_order != right_order ? left_order < right_order : left < right;
+}
+
 }  // namespace
+
+// The document's weights straight from its distinct tokens, sorted once, by index: no pass in
+// token order as document_weights makes.
+template <class Token>
+IndexedWeights BM25::document_indexed_of(std::span<const Token> tokens, IndexForm form) const {
+  if (tokens.empty()) return {};
+  check_initialized();
+  const auto distinct = count_distinct(tokens);
+  const double saturation = saturation_of(tokens.size(), _doc_length_average, _b, _k1);
+  IndexedEntries entries(distinct.size());
+  for (std::size_t i = 0; i < distinct.size(); ++i) {
+    entries.set(i, index_of(distinct[i].token, form),
+                document_weight(distinct[i].count, saturation));
+  }
+  return grouped_by_index(entries, [&](std::uint32_t left, std::uint32_t right) {
+    return token_before(distinct[left].token, distinct[right].token);
+  });
+}
+
+template <class Token>
+IndexedWeights BM25::query_indexed_of(std::span<const Token> tokens, IndexForm form) const {
+  const PositionWeights weights = query_weights_of(tokens);  // in token order
+  IndexedEntries entries(weights.size());
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    entries.set(i, index_of(tokens[weights[i].position], form), weights[i].weight);
+  }
+  return grouped_by_index(entries, std::less<std::uint32_t>());
+}
 
 IndexedWeights BM25::document_indexed(std::span<const std::string_view> tokens,
                                       IndexForm form) const {
-  return by_index(document_weights(tokens), tokens, form);
+  return document_indexed_of(tokens, form);
 }
 IndexedWeights BM25::document_indexed(std::span<const std::int64_t> tokens, IndexForm form) const {
-  return by_index(document_weights(tokens), tokens, form);
+  return document_indexed_of(tokens, form);
 }
 IndexedWeights BM25::query_indexed(std::span<const std::string_view> tokens, IndexForm form) const {
-  return by_index(query_weights(tokens), tokens, form);
+  return query_indexed_of(tokens, form);
 }
 IndexedWeights BM25::query_indexed(std::span<const std::int64_t> tokens, IndexForm form) const {
-  return by_index(query_weights(tokens), tokens, form);
+  return query_indexed_of(tokens, form);
 }
 
 namespace {

@@ -129,6 +129,10 @@ class BM25 {
   PositionWeights document_weights_of(std::span<const Token> tokens) const;
   template <class Token>
   PositionWeights query_weights_of(std::span<const Token> tokens) const;
+  template <class Token>
+  IndexedWeights document_indexed_of(std::span<const Token> tokens, IndexForm form) const;
+  template <class Token>
+  IndexedWeights query_indexed_of(std::span<const Token> tokens, IndexForm form) const;
   void check_initialized() const;
   double inverse_document_frequency(std::string_view key, std::uint64_t hash) const;
 

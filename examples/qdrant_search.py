@@ -12,11 +12,11 @@ A collection that already exists under --collection (default: weicheng) is never
 the run stops with a message and leaves it as it was. --replace deletes it, points and all, and
 builds it anew, which is what a second run against the same --path or --url needs.
 
-Stores key sparse vectors by 32-bit integer, so every token becomes `token_index(token)`, the CRC-32
-of its UTF-8 bytes (zlib's, the same in every language and every run; Python's hash() of a str is
-salted per process). The encoder is trained on those integers, so its vectors come out keyed by
-index already. Two tokens with one CRC-32 become one token: their counts add up and a query for one
-matches the other. The example counts such collisions in its vocabulary.
+Stores key sparse vectors by 32-bit integer. The encoder counts words, and document_sparse_vector
+and query_sparse_vector hand over each vector keyed by index: the MurmurHash3 (x86_32, seed 0) of
+the word's UTF-8, its absolute value, as Qdrant's own BM25 indexes words; the indices ascending,
+the weights of words that share one added. The counts stay keyed by word, so two words that share
+an index never share a count; the example counts such words in its vocabulary.
 
 Two more things matter. The collection's idf modifier stays off, since encode_query's weights are
 idf already and the store would apply it twice. And stop words are dropped before training and
@@ -28,7 +28,6 @@ import argparse
 import re
 import sys
 import tempfile
-import zlib
 
 from novel_data import add_cppjieba_option, keywords, load_segmenter, novel_paragraphs, positive_int
 from pytarntext import BM25
@@ -37,9 +36,9 @@ QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长",
 VECTOR = "bm25"  # the collection's one sparse vector
 
 
-def token_index(token):
-    """A token's index in the store: CRC-32 of its UTF-8, an unsigned 32-bit integer."""
-    return zlib.crc32(token.encode("utf-8"))
+def store_indices(model, words):
+    """The distinct store indices of some words, as the encoder's vectors key them."""
+    return model.document_sparse_vector(sorted(words))[0] if words else []
 
 
 def make_room(client, collection, replace=False):
@@ -61,12 +60,12 @@ def build_index(client, collection, paragraphs, jieba, stop_words):
     """
     from qdrant_client import models
 
-    documents = {i: [token_index(word) for word in keywords(jieba, stop_words, p)] for i, p in enumerate(paragraphs)}
-    documents = {i: indices for i, indices in documents.items() if indices}
+    documents = {i: keywords(jieba, stop_words, p) for i, p in enumerate(paragraphs)}
+    documents = {i: words for i, words in documents.items() if words}
     model = BM25()
-    for indices in documents.values():
-        model.train(indices)
-    vectors = {i: model.encode_document(indices) for i, indices in documents.items()}
+    for words in documents.values():
+        model.train(words)
+    vectors = {i: model.document_sparse_vector(words) for i, words in documents.items()}
 
     client.create_collection(
         collection,
@@ -79,23 +78,23 @@ def build_index(client, collection, paragraphs, jieba, stop_words):
     ]
     for start in range(0, len(points), 256):
         client.upsert(collection, points=points[start:start + 256])
-    return model, vectors
+    return model, {i: dict(zip(*vector)) for i, vector in vectors.items()}
 
 
-def sparse_vector(weights):
+def sparse_vector(indexed):
     from qdrant_client import models
 
-    # Keys come back from the encoder in ascending order, which the store wants.
-    return models.SparseVector(indices=list(weights), values=list(weights.values()))
+    indices, values = indexed  # ascending and distinct, as the store wants them
+    return models.SparseVector(indices=indices, values=values)
 
 
 def search(client, collection, model, jieba, stop_words, query, top):
     """The best `top` points for a query, as (score, point id, paragraph); the query's weights too."""
-    weights = model.encode_query([token_index(word) for word in keywords(jieba, stop_words, query)])
-    if not weights:
-        return weights, []
-    hits = client.query_points(collection, query=sparse_vector(weights), using=VECTOR, limit=top).points
-    return weights, [(hit.score, hit.id, hit.payload["paragraph"]) for hit in hits]
+    indexed = model.query_sparse_vector(keywords(jieba, stop_words, query))
+    if not indexed[0]:
+        return {}, []
+    hits = client.query_points(collection, query=sparse_vector(indexed), using=VECTOR, limit=top).points
+    return dict(zip(*indexed)), [(hit.score, hit.id, hit.payload["paragraph"]) for hit in hits]
 
 
 def collection_name(text):
@@ -138,7 +137,7 @@ def main(argv=None):
     model, vectors = build_index(client, args.collection, paragraphs, jieba, stop_words)
 
     words = {word for p in paragraphs for word in keywords(jieba, stop_words, p)}
-    collisions = len(words) - len({token_index(word) for word in words})
+    collisions = len(words) - len(store_indices(model, words))
     print(f"{len(vectors)} paragraphs in collection {args.collection!r}; "
           f"{len(words):,} distinct words, {collisions} sharing an index with another")
     for query in args.queries:

@@ -10,10 +10,12 @@
 // - Where it goes next: the next slot, wrapping at the end. Neighbouring slots share a cache line,
 //   so most collisions cost no further memory access, and the tables stay at most 3/4 full (the
 //   token counts) or half full (the others), where runs of occupied slots stay short.
-// - Where it stops: at an empty slot or at the key, which each table tests in its own way. Keys
-//   are never removed one by one (a table is only ever emptied whole), so an empty slot ends every
-//   search and no slot needs a tombstone. A table whose keys an adversary may choose bounds the
-//   walk by distance() (the word cache reads at most 32 slots with the interpreter lock held).
+// - Where it stops: at an empty slot or at the key, which each table tests in its own way. A table
+//   whose keys an adversary may choose bounds the walk by distance() (the word cache reads at most
+//   32 slots with the interpreter lock held).
+// - How a key leaves: by backward shift (close_hole), which moves later entries of the run back
+//   over the freed slot wherever a search for them passes it. So an empty slot still ends every
+//   search, no slot needs a tombstone, and lookups after many removals are as short as before.
 
 #include <bit>
 #include <cstddef>
@@ -47,5 +49,26 @@ class Probe {
   std::size_t _index;
   std::size_t _distance = 0;
 };
+
+// Removes the entry at `hole` by backward shift. Walks the run after it up to the next empty slot;
+// an entry there whose probe began at or before the hole (home_of(index): Probe(its hash,
+// mask).index()) would no longer be found past an empty slot, so it moves into the hole
+// (move(from, to)) and its own slot becomes the hole. The last hole is emptied (clear(index)).
+// The table must keep an empty slot besides the hole, as every table here does.
+template <class InUse, class HomeOf, class Move, class Clear>
+void close_hole(std::size_t hole, std::size_t mask, InUse in_use, HomeOf home_of, Move move,
+                Clear clear) {
+  Probe walk(hole, mask);
+  for (walk.next(); in_use(walk.index()); walk.next()) {
+    const std::size_t at = walk.index();
+    // Steps from the entry's home to its slot, against steps from the hole to it: the hole lies on
+    // its probe when the first is not shorter.
+    if (((at - home_of(at)) & mask) >= ((at - hole) & mask)) {
+      move(at, hole);
+      hole = at;
+    }
+  }
+  clear(hole);
+}
 
 }  // namespace tarn

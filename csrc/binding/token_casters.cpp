@@ -251,4 +251,24 @@ handle type_caster<pytarntext::IntWeights>::cast(const pytarntext::IntWeights& r
   });
 }
 
+// Each list is made at its final size and filled in place: no dict, no key objects to look up.
+handle type_caster<tarn::typing::text::IndexedWeights>::cast(
+    const tarn::typing::text::IndexedWeights& result, return_value_policy, handle) {
+  const auto size = static_cast<Py_ssize_t>(result.indices.size());
+  object indices = reinterpret_steal<object>(PyList_New(size));
+  object values = reinterpret_steal<object>(PyList_New(size));
+  if (!indices || !values) throw error_already_set();
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    PyObject* index = PyLong_FromUnsignedLong(result.indices[static_cast<std::size_t>(i)]);
+    if (index == nullptr) throw error_already_set();
+    PyList_SET_ITEM(indices.ptr(), i, index);
+    PyObject* value = PyFloat_FromDouble(result.values[static_cast<std::size_t>(i)]);
+    if (value == nullptr) throw error_already_set();
+    PyList_SET_ITEM(values.ptr(), i, value);
+  }
+  PyObject* pair = PyTuple_Pack(2, indices.ptr(), values.ptr());
+  if (pair == nullptr) throw error_already_set();
+  return pair;
+}
+
 }  // namespace pybind11::detail

@@ -75,4 +75,12 @@ struct type_caster<pytarntext::IntWeights> {
   static handle cast(const pytarntext::IntWeights& result, return_value_policy, handle);
 };
 
+// A sparse vector keyed by store index, as stores take it: (indices, values), two new lists.
+template <>
+struct type_caster<tarn::typing::text::IndexedWeights> {
+  PYBIND11_TYPE_CASTER(tarn::typing::text::IndexedWeights,
+                       const_name("tuple[list[int], list[float]]"));
+  static handle cast(const tarn::typing::text::IndexedWeights& result, return_value_policy, handle);
+};
+
 }  // namespace pybind11::detail

@@ -5,8 +5,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <stdexcept>
+
+#include "base/murmur3.h"
 
 namespace tarn::typing::text {
 namespace {
@@ -265,6 +268,64 @@ void BM25::add_document(std::span<const KeyCount> keys, std::size_t length) {
   add_to_totals(length_total);
 }
 
+void BM25::untrain(const std::vector<std::string>& tokens_vec) {
+  const std::vector<std::string_view> views(tokens_vec.begin(), tokens_vec.end());
+  untrain(std::span<const std::string_view>(views));
+}
+
+void BM25::untrain(std::span<const std::string_view> tokens_vec) { untrain_tokens(tokens_vec); }
+void BM25::untrain(std::span<const std::int64_t> tokens_vec) { untrain_tokens(tokens_vec); }
+
+template <class Token>
+void BM25::untrain_tokens(std::span<const Token> tokens) {
+  if (tokens.empty()) throw std::runtime_error(kEmptyDocument);
+  const auto distinct = count_distinct(tokens);
+  std::string decimal;
+  const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
+  remove_document(keys, tokens.size());
+}
+
+namespace {
+
+[[noreturn]] void never_held(const char* why) {
+  throw std::invalid_argument(std::string("BM25 cannot untrain a document it never held: ") + why);
+}
+
+}  // namespace
+
+void BM25::remove_document(std::span<const KeyCount> keys, std::size_t length) {
+  // Every check before the first change; a loaded model may hold any counts, negative ones too.
+  if (_doc_count <= 0) never_held("it holds no document");
+  if (_doc_length_total < 0 || static_cast<std::uint64_t>(_doc_length_total) < length) {
+    never_held("the length total is less than the document's length");
+  }
+  for (const KeyCount& key : keys) _doc_token_frequency.prefetch(key.hash);
+  std::vector<std::int32_t*> counts(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    counts[i] = _doc_token_frequency.find(keys[i].key, keys[i].hash);
+    if (counts[i] == nullptr) never_held("a token has no count");
+    if (*counts[i] < keys[i].count) never_held("a token occurs more often than its count");
+  }
+  // The pointers stay valid until the first removal, so every count changes before any key goes.
+  bool emptied = false;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    *counts[i] -= static_cast<std::int32_t>(keys[i].count);
+    emptied = emptied || *counts[i] == 0;
+  }
+  if (emptied) {
+    for (const KeyCount& key : keys) {
+      const std::int32_t* count = _doc_token_frequency.find(key.key, key.hash);
+      if (*count == 0) _doc_token_frequency.erase(key.key, key.hash);
+    }
+  }
+  --_doc_count;
+  _doc_length_total -= static_cast<std::int64_t>(length);
+  // As train computes it; with no document left, the untrained encoder's 0.0.
+  _doc_length_average =
+      _doc_count == 0 ? 0.0
+                      : static_cast<double>(_doc_length_total) / static_cast<double>(_doc_count);
+}
+
 namespace {
 
 // a + b for counts that a loaded model may have made negative: throws when the sum leaves the
@@ -321,6 +382,22 @@ void BM25::merge(const BM25& other) {
   }
 }
 
+namespace {
+
+// K of the document weight, for a document of `length` tokens.
+inline double saturation_of(std::size_t length, double average, double b, double k1) {
+  return ((static_cast<double>(length) / average) * b + (1.0 - b)) * k1;
+}
+
+inline double document_weight(std::int64_t count, double saturation) {
+  const double frequency = static_cast<double>(count);
+  // kept: `0.0 +` as first written: it turns a -0.0 weight into 0.0, and callers compare
+  // weights bit for bit.
+  return 0.0 + frequency / (frequency + saturation);
+}
+
+}  // namespace
+
 void BM25::check_initialized() const {
   // kept: `fabs(average - 0.0) < 1e-9` as first written: callers have always seen an average
   // below the tolerance refused as untrained.
@@ -342,16 +419,12 @@ PositionWeights BM25::document_weights_of(std::span<const Token> tokens) const {
   if (tokens.empty()) return {};
   check_initialized();
   const auto distinct = count_distinct(tokens);
-  const double length = static_cast<double>(tokens.size());
-  const double saturation = ((length / _doc_length_average) * _b + (1.0 - _b)) * _k1;
+  const double saturation = saturation_of(tokens.size(), _doc_length_average, _b, _k1);
   PositionWeights weights;
   weights.reserve(distinct.size());
   for (const OrderRecord& record : token_order(distinct)) {
     const auto& entry = distinct[record.index];
-    const double frequency = static_cast<double>(entry.count);
-    // kept: `0.0 +` as first written: it turns a -0.0 weight into 0.0, and callers compare
-    // weights bit for bit.
-    weights.push_back({entry.position, 0.0 + frequency / (frequency + saturation)});
+    weights.push_back({entry.position, document_weight(entry.count, saturation)});
   }
   return weights;
 }
@@ -401,6 +474,117 @@ PositionWeights BM25::query_weights(std::span<const std::string_view> tokens) co
 }
 PositionWeights BM25::query_weights(std::span<const std::int64_t> tokens) const {
   return query_weights_of(tokens);
+}
+
+std::uint32_t store_index(std::string_view key, IndexForm form) {
+  const std::uint32_t hash = murmur3_x86_32(key);
+  if (form == IndexForm::unsigned_result || static_cast<std::int32_t>(hash) >= 0) return hash;
+  return 0u - hash;  // the magnitude of the negative signed value, 2^31 included
+}
+
+namespace {
+
+inline std::uint32_t index_of(std::string_view token, IndexForm form) {
+  return store_index(token, form);
+}
+
+inline std::uint32_t index_of(std::int64_t token, IndexForm form) {
+  char buffer[kDecimalCapacity];
+  return store_index(decimal_key(token, buffer), form);
+}
+
+// Weights on their way into a store vector: each index in the high half of a word, the number of
+// its weight in `weights` in the low half, so that one integer sort orders them (a document of
+// 2^32 distinct tokens is beyond memory).
+struct IndexedEntries {
+  std::vector<std::uint64_t> keys;
+  std::vector<double> weights;
+
+  explicit IndexedEntries(std::size_t size) : keys(size), weights(size) {}
+  void set(std::size_t at, std::uint32_t index, double weight) {
+    keys[at] = (std::uint64_t{index} << 32) | at;
+    weights[at] = weight;
+  }
+};
+
+// Sorts the weights by index and adds up those that share one. Where tokens share an index,
+// `token_before` (on the numbers of their weights) orders them, so that their weights always add
+// up in token order, to the same bits.
+template <class TokenBefore>
+IndexedWeights grouped_by_index(IndexedEntries& entries, TokenBefore token_before) {
+  std::vector<std::uint64_t>& keys = entries.keys;
+  std::sort(keys.begin(), keys.end());
+  const auto index_of_key = [](std::uint64_t key) { return static_cast<std::uint32_t>(key >> 32); };
+  const auto weight_of_key = [](std::uint64_t key) { return static_cast<std::uint32_t>(key); };
+  IndexedWeights result;
+  result.indices.reserve(keys.size());
+  result.values.reserve(keys.size());
+  for (std::size_t start = 0; start < keys.size();) {
+    std::size_t end = start + 1;
+    while (end < keys.size() && index_of_key(keys[end]) == index_of_key(keys[start])) ++end;
+    if (end - start > 1) {  // rare: tokens that share an index
+      std::sort(keys.begin() + start, keys.begin() + end,
+                [&](std::uint64_t left, std::uint64_t right) {
+                  return token_before(weight_of_key(left), weight_of_key(right));
+                });
+    }
+    double sum = entries.weights[weight_of_key(keys[start])];
+    for (std::size_t i = start + 1; i < end; ++i) sum += entries.weights[weight_of_key(keys[i])];
+    result.indices.push_back(index_of_key(keys[start]));
+    result.values.push_back(sum);
+    start = end;
+  }
+  return result;
+}
+
+template <class Token>
+bool token_before(const Token& left, const Token& right) {
+  const std::uint64_t left_order = order_key(left), right_order = order_key(right);
+  return left_order != right_order ? left_order < right_order : left < right;
+}
+
+}  // namespace
+
+// The document's weights straight from its distinct tokens, sorted once, by index: no pass in
+// token order as document_weights makes.
+template <class Token>
+IndexedWeights BM25::document_indexed_of(std::span<const Token> tokens, IndexForm form) const {
+  if (tokens.empty()) return {};
+  check_initialized();
+  const auto distinct = count_distinct(tokens);
+  const double saturation = saturation_of(tokens.size(), _doc_length_average, _b, _k1);
+  IndexedEntries entries(distinct.size());
+  for (std::size_t i = 0; i < distinct.size(); ++i) {
+    entries.set(i, index_of(distinct[i].token, form),
+                document_weight(distinct[i].count, saturation));
+  }
+  return grouped_by_index(entries, [&](std::uint32_t left, std::uint32_t right) {
+    return token_before(distinct[left].token, distinct[right].token);
+  });
+}
+
+template <class Token>
+IndexedWeights BM25::query_indexed_of(std::span<const Token> tokens, IndexForm form) const {
+  const PositionWeights weights = query_weights_of(tokens);  // in token order
+  IndexedEntries entries(weights.size());
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    entries.set(i, index_of(tokens[weights[i].position], form), weights[i].weight);
+  }
+  return grouped_by_index(entries, std::less<std::uint32_t>());
+}
+
+IndexedWeights BM25::document_indexed(std::span<const std::string_view> tokens,
+                                      IndexForm form) const {
+  return document_indexed_of(tokens, form);
+}
+IndexedWeights BM25::document_indexed(std::span<const std::int64_t> tokens, IndexForm form) const {
+  return document_indexed_of(tokens, form);
+}
+IndexedWeights BM25::query_indexed(std::span<const std::string_view> tokens, IndexForm form) const {
+  return query_indexed_of(tokens, form);
+}
+IndexedWeights BM25::query_indexed(std::span<const std::int64_t> tokens, IndexForm form) const {
+  return query_indexed_of(tokens, form);
 }
 
 namespace {

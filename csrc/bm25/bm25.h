@@ -22,6 +22,21 @@ struct TokenWeight {
 // Entries in ascending token order: strings by unsigned bytes, integers by value.
 using PositionWeights = std::vector<TokenWeight>;
 
+// How a token's store index is made from the MurmurHash3 (x86, 32 bits, seed 0) of its key's
+// bytes: the absolute value of the signed result, as most stores' own tokenisers take it, or the
+// unsigned result. The absolute value of -2^31 is 2^31, which an unsigned index holds.
+enum class IndexForm { absolute, unsigned_result };
+
+// A sparse vector as stores take it: indices distinct and ascending, each value beside its index.
+// The weights of tokens that share an index are added, in token order.
+struct IndexedWeights {
+  std::vector<std::uint32_t> indices;
+  std::vector<double> values;
+};
+
+// The store index of a token key.
+std::uint32_t store_index(std::string_view key, IndexForm form);
+
 // BM25 sparse-vector encoder: corpus statistics trained one document at a time.
 class BM25 {
  public:
@@ -37,6 +52,16 @@ class BM25 {
   void train(const std::vector<std::string>& tokens_vec);
   void train(std::span<const std::string_view> tokens_vec);
   void train(std::span<const std::int64_t> tokens_vec);
+
+  // Takes back one document that train added, its exact inverse: the counts, the document count
+  // and the length total go down by what train added, an entry whose count reaches 0 goes, and
+  // the average is recomputed as train computes it (0.0 at no document). Throws
+  // std::invalid_argument for a document that this encoder cannot hold (a token without a count,
+  // or more often than its count; no document; a length total below the document's length), and
+  // train's std::runtime_error for an empty one; either way nothing changes.
+  void untrain(const std::vector<std::string>& tokens_vec);
+  void untrain(std::span<const std::string_view> tokens_vec);
+  void untrain(std::span<const std::int64_t> tokens_vec);
 
   // Restores parameters and statistics from the text of a model file, merging its token counts
   // into the present ones. Checks the whole document first: when it throws, nothing changed.
@@ -73,6 +98,13 @@ class BM25 {
   PositionWeights query_weights(std::span<const std::string_view> tokens) const;
   PositionWeights query_weights(std::span<const std::int64_t> tokens) const;
 
+  // The weights of document_weights and query_weights keyed by the store index of each token's
+  // key (an integer token's is its decimal text).
+  IndexedWeights document_indexed(std::span<const std::string_view> tokens, IndexForm form) const;
+  IndexedWeights document_indexed(std::span<const std::int64_t> tokens, IndexForm form) const;
+  IndexedWeights query_indexed(std::span<const std::string_view> tokens, IndexForm form) const;
+  IndexedWeights query_indexed(std::span<const std::int64_t> tokens, IndexForm form) const;
+
   std::int32_t doc_count() const { return _doc_count; }
   std::int64_t doc_length_total() const { return _doc_length_total; }
   double doc_length_average() const { return _doc_length_average; }
@@ -95,9 +127,16 @@ class BM25 {
   void add_to_totals(std::int64_t length_total);
   void undo_counts(std::span<const std::string_view> tokens, std::span<const std::uint64_t> hashes);
   template <class Token>
+  void untrain_tokens(std::span<const Token> tokens);
+  void remove_document(std::span<const KeyCount> keys, std::size_t length);
+  template <class Token>
   PositionWeights document_weights_of(std::span<const Token> tokens) const;
   template <class Token>
   PositionWeights query_weights_of(std::span<const Token> tokens) const;
+  template <class Token>
+  IndexedWeights document_indexed_of(std::span<const Token> tokens, IndexForm form) const;
+  template <class Token>
+  IndexedWeights query_indexed_of(std::span<const Token> tokens, IndexForm form) const;
   void check_initialized() const;
   double inverse_document_frequency(std::string_view key, std::uint64_t hash) const;
 

@@ -120,6 +120,45 @@ void TokenFrequency::grow_to(std::size_t slot_count) {
   }
 }
 
+bool TokenFrequency::erase(std::string_view key, std::uint64_t hash) {
+  if (_size == 0) return false;
+  const std::size_t index = probe(key, hash);
+  if (_slots[index].meta == 0) return false;
+  if ((_slots[index].meta & kFormMask) == kArenaForm) _dead_bytes += kLengthPrefix + key.size();
+  const std::size_t mask = _slots.size() - 1;
+  close_hole(
+      index, mask, [&](std::size_t at) { return _slots[at].meta != 0; },
+      [&](std::size_t at) { return Probe(hash_token(key_of(_slots[at])), mask).index(); },
+      [&](std::size_t from, std::size_t to) { _slots[to] = _slots[from]; },
+      [&](std::size_t at) { _slots[at] = Slot{}; });
+  --_size;
+  if (_dead_bytes * 2 > _arena.size()) compact_arena();
+  return true;
+}
+
+// Moves every live long key down over the dead ones, in place, so that nothing is allocated. An
+// arena entry is live when the slot that a search for its key finds points at it: a removed key
+// may have come back, under a later offset. Entries only ever move down, over bytes already
+// walked, so every key that a search compares is still whole where its slot says.
+void TokenFrequency::compact_arena() {
+  std::size_t kept = 0;
+  for (std::size_t at = 0; at < _arena.size();) {
+    std::uint32_t length;
+    std::memcpy(&length, _arena.data() + at, kLengthPrefix);
+    const std::size_t entry_bytes = kLengthPrefix + length;
+    const std::string_view key(_arena.data() + at + kLengthPrefix, length);
+    Slot& slot = _slots[probe(key, hash_token(key))];
+    if (slot.meta != 0 && slot.key == at) {
+      std::memmove(_arena.data() + kept, _arena.data() + at, entry_bytes);
+      slot.key = kept;
+      kept += entry_bytes;
+    }
+    at += entry_bytes;
+  }
+  _arena.resize(kept);
+  _dead_bytes = 0;
+}
+
 void sort_by_key(std::vector<KeyedCount>& entries) {
   std::sort(entries.begin(), entries.end(), [](const KeyedCount& left, const KeyedCount& right) {
     return left.order != right.order ? left.order < right.order : left.key < right.key;

@@ -44,7 +44,9 @@ inline bool same_token(std::string_view left, std::string_view right) {
 // Map from token key to occurrence count. Open addressing over 16-byte slots: a key of up to eight
 // bytes lives in its slot, a longer one in a shared arena. A million short tokens cost about 40
 // bytes each instead of the ~100 of a node-based map, and most lookups touch one cache line.
-// Keys are never removed.
+// Removal shifts the run back (close_hole) and leaves a long key's bytes dead in the arena until
+// they are half of it; then the live keys move down over them, so that a table whose keys come
+// and go holds at most twice the bytes of the long keys it keeps.
 class TokenFrequency {
  public:
   TokenFrequency() = default;
@@ -52,7 +54,7 @@ class TokenFrequency {
   std::size_t size() const { return _size; }
   bool empty() const { return _size == 0; }
 
-  // Null when the key is absent. The pointer stays valid until the next insertion.
+  // Null when the key is absent. The pointer stays valid until the next insertion or removal.
   std::int32_t* find(std::string_view key, std::uint64_t hash);
   const std::int32_t* find(std::string_view key, std::uint64_t hash) const;
   std::int32_t* find(std::string_view key) { return find(key, hash_token(key)); }
@@ -73,6 +75,14 @@ class TokenFrequency {
   // Makes room so that `entries` more keys totalling `key_bytes` bytes insert without allocating:
   // a caller that must change all or nothing allocates up front.
   void reserve(std::size_t entries, std::size_t key_bytes);
+
+  // Removes `key` with its count; false when it is absent. Never allocates or throws. Moves other
+  // entries: counts found before are not valid after it.
+  bool erase(std::string_view key, std::uint64_t hash);
+  bool erase(std::string_view key) { return erase(key, hash_token(key)); }
+
+  // Bytes the arena of long keys holds, removed keys not yet moved over included.
+  std::size_t arena_bytes() const { return _arena.size(); }
 
   // Calls visit(key, count) for every entry, in slot order.
   template <class Visit>
@@ -107,10 +117,12 @@ class TokenFrequency {
   std::size_t probe(std::string_view key, std::uint64_t hash) const;
   void grow_to(std::size_t slot_count);
   std::size_t place(Slot slot, std::uint64_t hash);
+  void compact_arena();
 
   std::vector<Slot> _slots;
   std::vector<char> _arena;  // long keys, each as a 32-bit length and its bytes
   std::size_t _size = 0;
+  std::size_t _dead_bytes = 0;  // of the arena: removed keys, with their lengths
 };
 
 }  // namespace tarn::typing::text

@@ -31,6 +31,11 @@ auto read_bm25_state(const py::object& native) {
   return [model] { return model; };
 }
 
+tarn::typing::text::IndexForm index_form(bool unsigned_index) {
+  return unsigned_index ? tarn::typing::text::IndexForm::unsigned_result
+                        : tarn::typing::text::IndexForm::absolute;
+}
+
 }  // namespace
 
 void register_bm25(py::module_& module) {
@@ -73,6 +78,33 @@ void register_bm25(py::module_& module) {
            })
       .def("merge", &BM25::merge);
   def_pickling<BM25>(bm25, &bm25_state, &read_bm25_state);
+  // Beyond the specified surface, after it, so that its order and overload choice stay as they are.
+  bm25.def("untrain", [](BM25& self, const TextTokens& tokens) { self.untrain(tokens.views); })
+      .def("untrain", [](BM25& self, const IntTokens& tokens) { self.untrain(tokens.values); })
+      .def(
+          "document_sparse_vector",
+          [](const BM25& self, const TextTokens& tokens, bool unsigned_index) {
+            return self.document_indexed(tokens.views, index_form(unsigned_index));
+          },
+          py::arg("tokens"), py::pos_only(), py::arg("unsigned") = false)
+      .def(
+          "document_sparse_vector",
+          [](const BM25& self, const IntTokens& tokens, bool unsigned_index) {
+            return self.document_indexed(tokens.values, index_form(unsigned_index));
+          },
+          py::arg("tokens"), py::pos_only(), py::arg("unsigned") = false)
+      .def(
+          "query_sparse_vector",
+          [](const BM25& self, const TextTokens& tokens, bool unsigned_index) {
+            return self.query_indexed(tokens.views, index_form(unsigned_index));
+          },
+          py::arg("tokens"), py::pos_only(), py::arg("unsigned") = false)
+      .def(
+          "query_sparse_vector",
+          [](const BM25& self, const IntTokens& tokens, bool unsigned_index) {
+            return self.query_indexed(tokens.values, index_form(unsigned_index));
+          },
+          py::arg("tokens"), py::pos_only(), py::arg("unsigned") = false);
 }
 
 }  // namespace pytarntext

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <string>
 
 namespace tarn::typing::text {
@@ -59,6 +60,80 @@ TEST(TokenFrequency, ReserveKeepsFoundCountsValidAcrossInsertions) {
   *old += 1;
   EXPECT_EQ(*frequency.find("old"), 8);
   EXPECT_EQ(*frequency.find("999"), 999);
+}
+
+void expect_same_entries(const TokenFrequency& frequency,
+                         const std::map<std::string, std::int32_t>& expected) {
+  ASSERT_EQ(frequency.size(), expected.size());
+  for (const auto& [key, count] : expected) {
+    const std::int32_t* found = frequency.find(key);
+    ASSERT_NE(found, nullptr) << key;
+    EXPECT_EQ(*found, count) << key;
+  }
+  std::size_t visited = 0;
+  frequency.for_each([&](std::string_view, std::int32_t) { ++visited; });
+  EXPECT_EQ(visited, expected.size());
+}
+
+// Keys come and go in a table that stays small, so that runs wrap around its end and removals
+// shift entries from every position of a run; short and long keys both.
+TEST(TokenFrequency, RemovalKeepsEveryOtherKeyFindable) {
+  std::mt19937 random(19);
+  TokenFrequency frequency;
+  std::map<std::string, std::int32_t> expected;
+  for (int step = 0; step < 200000; ++step) {
+    const auto number = random() % 600;
+    std::string key = std::to_string(number);
+    if (number % 3 == 0) key.append(9, 'l');  // lives in the arena
+    if (random() % 2 == 0) {
+      frequency[key] += 1;
+      expected[key] += 1;
+    } else {
+      EXPECT_EQ(frequency.erase(key), expected.erase(key) == 1) << key;
+      EXPECT_EQ(frequency.find(key), nullptr) << key;
+    }
+    if (step % 20000 == 0) expect_same_entries(frequency, expected);
+  }
+  expect_same_entries(frequency, expected);
+  for (const auto& [key, count] : std::map(expected)) {
+    EXPECT_TRUE(frequency.erase(key));
+    expected.erase(key);
+  }
+  expect_same_entries(frequency, expected);
+  EXPECT_EQ(frequency.arena_bytes(), 0u);
+  EXPECT_FALSE(frequency.erase("absent"));
+  EXPECT_FALSE(TokenFrequency().erase("absent"));
+}
+
+TEST(TokenFrequency, ArenaStaysBoundedWhileLongKeysComeAndGo) {
+  TokenFrequency frequency;
+  const std::string kept = "kept-long-key-0123456789";
+  frequency[kept] = 5;
+  std::size_t most = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string key = "churning-long-key-" + std::to_string(i);
+    frequency[key] = 1;
+    most = std::max(most, frequency.arena_bytes());
+    ASSERT_TRUE(frequency.erase(key));
+  }
+  // Twice the live bytes at most: the kept key's and the one coming and going (23 bytes at most),
+  // each with its length.
+  EXPECT_LE(most, 2 * ((4 + kept.size()) + (4 + 23)));
+  EXPECT_EQ(*frequency.find(kept), 5);
+  EXPECT_EQ(frequency.size(), 1u);
+}
+
+TEST(TokenFrequency, KeyRemovedAndAddedAgainIsOneEntry) {
+  TokenFrequency frequency;
+  const std::string key = "a-long-key-in-the-arena";
+  for (int i = 0; i < 10; ++i) frequency["long-key-number-" + std::to_string(i)] = i;
+  frequency[key] = 1;
+  ASSERT_TRUE(frequency.erase(key));
+  frequency[key] = 2;  // a dead copy of its bytes stays before the live one until compaction
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(frequency.erase("long-key-number-" + std::to_string(i)));
+  EXPECT_EQ(frequency.size(), 1u);
+  EXPECT_EQ(*frequency.find(key), 2);
+  EXPECT_LE(frequency.arena_bytes(), 2 * (4 + key.size()));
 }
 
 }  // namespace

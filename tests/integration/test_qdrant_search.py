@@ -48,13 +48,15 @@ def test_stop_words_never_reach_the_store(indexed):
     client, model, vectors, jieba, stop_words = indexed
     weights, hits = qdrant_search.search(client, "novel", model, jieba, stop_words, "的 了 。", 10)
     assert weights == {} and hits == []
-    stopped = {qdrant_search.token_index(word) for word in ("的", "了", "。", "，", " ")}
-    assert not any(stopped & vector.keys() for vector in vectors.values())
+    stopped = set(qdrant_search.store_indices(model, {"的", "了", "。", "，", " "}))
+    assert len(stopped) == 5 and not any(stopped & vector.keys() for vector in vectors.values())
 
 
-def test_token_index_is_the_crc32_of_utf8():
-    # Pinned values: a store filled by one run must be queried by the same indices in the next.
-    assert [qdrant_search.token_index(word) for word in ("", "a", "围城")] == [0, 0xE8B7BE43, 0x907DCEE7]
+def test_store_indices_are_the_absolute_murmur3_of_utf8(indexed):
+    # Pinned values (abs(mmh3.hash(word))): a store filled by one run, or by another library that
+    # indexes words so, must be queried by the same indices in the next.
+    model = indexed[1]
+    assert qdrant_search.store_indices(model, {"", "a", "围城"}) == [0, 1009084850, 1665008464]
 
 
 @pytest.mark.parametrize("argv", [["--top", "0"], ["--top", "-1"], ["--top", "three"], ["--collection", ""],

@@ -21,7 +21,6 @@ import math
 import os
 import pickle
 import random
-import re
 import subprocess
 import sys
 import tempfile
@@ -29,7 +28,7 @@ import time
 from collections import Counter
 
 from pytarntext import BM25
-from timing import side_by_side
+from timing import instructions, side_by_side
 
 
 def timed(functions, repeat, prepare):
@@ -272,14 +271,10 @@ def print_callgrind():
     corpus and making its str objects cancel out."""
     with tempfile.NamedTemporaryFile(suffix=".pickle", delete=False) as file:
         pickle.dump(novel_corpus(), file)
-    counts = {}
-    for steps in ("none", "train", "train,encode"):
-        result = subprocess.run(
-            ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable, __file__,
-             "--callgrind-child", file.name, steps],
-            check=True, capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"},
-        )
-        counts[steps] = int(re.search(r"Collected : (\d+)", result.stderr).group(1))
+    counts = {
+        steps: instructions([sys.executable, __file__, "--callgrind-child", file.name, steps])
+        for steps in ("none", "train", "train,encode")
+    }
     os.unlink(file.name)
     train = counts["train"] - counts["none"]
     encode = counts["train,encode"] - counts["train"]

@@ -24,6 +24,7 @@ import threading
 import time
 
 from pytarntext import Jieba
+from timing import instructions
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "examples"))
@@ -71,13 +72,7 @@ def callgrind_pass_instructions(command):
     less one another, so that start-up and loading the dictionaries cancel out. A fresh Jieba's
     first pass fills its cache of words; a later one finds most of them there.
     `command(passes)` gives the argument list."""
-    counts = []
-    for passes in (0, 1, 2):
-        result = subprocess.run(
-            ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", *command(passes)],
-            check=True, capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"},
-        )
-        counts.append(int(re.search(r"Collected : (\d+)", result.stderr).group(1)))
+    counts = [instructions(command(passes)) for passes in (0, 1, 2)]
     return counts[1] - counts[0], counts[2] - counts[1]
 
 

@@ -19,8 +19,6 @@ import argparse
 import os
 import pathlib
 import pickle
-import re
-import subprocess
 import sys
 import tempfile
 import time
@@ -30,7 +28,7 @@ sys.path.insert(0, str(ROOT / "examples"))
 
 from novel_data import add_cppjieba_option, keywords, load_segmenter, novel_paragraphs  # noqa: E402
 from pytarntext import BM25  # noqa: E402
-from timing import side_by_side  # noqa: E402
+from timing import instructions, side_by_side  # noqa: E402
 
 
 def by_index(weights, hash_of):
@@ -69,14 +67,10 @@ def print_callgrind(documents):
     objects cancel out."""
     with tempfile.NamedTemporaryFile(suffix=".pickle", delete=False) as file:
         pickle.dump(documents, file)
-    counts = {}
-    for which in PASSES:
-        result = subprocess.run(
-            ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable, __file__,
-             "--callgrind-child", file.name, which],
-            check=True, capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"},
-        )
-        counts[which] = int(re.search(r"Collected : (\d+)", result.stderr).group(1))
+    counts = {
+        which: instructions([sys.executable, __file__, "--callgrind-child", file.name, which])
+        for which in PASSES
+    }
     os.unlink(file.name)
     passes = {which: counts[which] - counts["none"] for which in PASSES[1:]}
     print("instructions of one pass over the paragraphs (callgrind): "

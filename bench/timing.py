@@ -2,6 +2,9 @@
 
 import gc
 import math
+import os
+import re
+import subprocess
 import time
 
 
@@ -30,3 +33,13 @@ def side_by_side(functions, repeat, prepare=None, clock=time.perf_counter):
 def best_times(native, python, repeat):
     """Best of `repeat` runs each of two functions, taken in turns."""
     return side_by_side([native, python], repeat)
+
+
+def instructions(command):
+    """Instructions that callgrind counts in running `command` (an argument list); a fixed hash
+    seed keeps the runs of one benchmark comparable, so that their differences are exact."""
+    result = subprocess.run(
+        ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", *command],
+        check=True, capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"},
+    )
+    return int(re.search(r"Collected : (\d+)", result.stderr).group(1))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -150,33 +151,31 @@ struct NumberError {
   std::string message;
 };
 
+// Callers tell the two apart by type, so the type is checked along with the text.
+void expect_number_error(const NumberError& expected, const std::function<void()>& parse) {
+  try {
+    parse();
+    FAIL() << "no exception";
+  } catch (const std::out_of_range& error) {
+    EXPECT_TRUE(expected.out_of_range);
+    EXPECT_STREQ(error.what(), expected.message.c_str());
+  } catch (const std::invalid_argument& error) {
+    EXPECT_FALSE(expected.out_of_range);
+    EXPECT_STREQ(error.what(), expected.message.c_str());
+  }
+}
+
 class ParseNumberError : public testing::TestWithParam<NumberError> {};
 
 TEST_P(ParseNumberError, Throws) {
-  try {
-    parse_json(GetParam().text);
-    FAIL() << "no exception";
-  } catch (const std::out_of_range& error) {
-    EXPECT_TRUE(GetParam().out_of_range);
-    EXPECT_STREQ(error.what(), GetParam().message.c_str());
-  } catch (const std::invalid_argument& error) {
-    EXPECT_FALSE(GetParam().out_of_range);
-    EXPECT_STREQ(error.what(), GetParam().message.c_str());
-  }
+  expect_number_error(GetParam(), [this] { parse_json(GetParam().text); });
 }
 
 TEST_P(ParseNumberError, ThrowsTheSameUnderAKeyThatIsReadForItsKindAlone) {
   NothingOutline nothing;
-  try {
+  expect_number_error(GetParam(), [this, &nothing] {
     parse_json("{\"k\": [{\"a\": [" + GetParam().text + "]}]}", {.outline = &nothing});
-    FAIL() << "no exception";
-  } catch (const std::out_of_range& error) {
-    EXPECT_TRUE(GetParam().out_of_range);
-    EXPECT_STREQ(error.what(), GetParam().message.c_str());
-  } catch (const std::invalid_argument& error) {
-    EXPECT_FALSE(GetParam().out_of_range);
-    EXPECT_STREQ(error.what(), GetParam().message.c_str());
-  }
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(

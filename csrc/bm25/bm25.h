@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <span>
 #include <string>
@@ -69,9 +70,11 @@ class BM25 {
   // Writes the model file. The previous file at `path` stays whole until the new one is complete.
   void dump(const std::string& path) const;
   // dump in two steps, for a caller that writes without holding its own lock: the model file's
-  // text, which throws for a value JSON cannot hold, then writing a text to `path`.
+  // text, which throws for a value JSON cannot hold, then writing a text to `path`. `go_on` says
+  // whether a write that a signal interrupted goes on (posix::replace_file).
   std::string model_text() const;
-  static void write_model(const std::string& path, std::string_view text);
+  static void write_model(const std::string& path, std::string_view text,
+                          const std::function<bool()>& go_on = {});
 
   // Adds another encoder's statistics to this one: counts and totals add and the average is
   // recomputed as train computes it, so shards merged in any order equal the whole corpus. Throws

@@ -109,9 +109,10 @@ std::string BM25::model_text() const {
   return document.to_text(1, "  ");
 }
 
-void BM25::write_model(const std::string& path, std::string_view text) {
+void BM25::write_model(const std::string& path, std::string_view text,
+                       const std::function<bool()>& go_on) {
   try {
-    posix::replace_file(path, text);
+    posix::replace_file(path, text, go_on);
   } catch (const posix::ReplaceError& error) {
     throw std::runtime_error(std::string("Failed to dump: ") + error.what());
   }

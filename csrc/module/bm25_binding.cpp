@@ -58,7 +58,27 @@ void register_bm25(py::module_& module) {
              // under it; opening, writing, syncing and renaming run without it, since a pipe or
              // a slow disk may block them for as long as it likes.
              const std::string text = self.model_text();
-             without_lock([&] { BM25::write_model(path.bytes, text); });
+             // A write blocked on a pipe that nobody empties ends only by a signal: its Python
+             // handler runs here, as for any blocking call, and what it raises (Ctrl-C's
+             // KeyboardInterrupt) ends the dump. Handlers run in the main thread alone, and
+             // another thread that took the lock back while the interpreter exits would be ended.
+             const py::module_ threading = py::module_::import("threading");
+             const bool handles_signals =
+                 threading.attr("current_thread")().is(threading.attr("main_thread")());
+             bool raised = false;
+             const auto go_on = [&raised, handles_signals] {
+               if (!handles_signals) return true;
+               const PyGILState_STATE lock = PyGILState_Ensure();
+               raised = PyErr_CheckSignals() != 0;  // the exception stays set for the raise below
+               PyGILState_Release(lock);
+               return !raised;
+             };
+             try {
+               without_lock([&] { BM25::write_model(path.bytes, text, go_on); });
+             } catch (const std::exception&) {
+               if (raised) throw py::error_already_set();
+               throw;
+             }
            })
       .def("encode_document",
            [](const BM25& self, TextTokens& tokens) {

@@ -37,15 +37,15 @@ constexpr int kDirectoryHandle = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no 
 constexpr int kDirectoryHandle = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-// Writes all of `content` to `fd`, or returns the errno of the failure.
-int write_all(int fd, std::string_view content) {
+// Writes all of `content` to `fd`, or returns the errno of the failure. A signal ends a write that
+// blocks: with EINTR where nothing was written yet, else short. Whether that ends this one too is
+// the caller's to say (go_on), as Ctrl-C ends a Python write.
+int write_all(int fd, std::string_view content, const GoOn& go_on) {
   while (!content.empty()) {
     const ssize_t written = ::write(fd, content.data(), content.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    content.remove_prefix(static_cast<std::size_t>(written));
+    if (written < 0 && errno != EINTR) return errno;
+    if (written > 0) content.remove_prefix(static_cast<std::size_t>(written));
+    if ((written < 0 || !content.empty()) && go_on && !go_on()) return EINTR;
   }
   return 0;
 }
@@ -153,7 +153,8 @@ bool cannot_reserve(int error) { return error == EOPNOTSUPP || error == ENOSYS |
 // then go over the old ones from the start, and the old tail is cut last (truncating first would
 // free the reservation). A failure after the reservation leaves the file incomplete. Devices and
 // pipes take this route too, without reservation, truncation or sync, which they do not support.
-void write_in_place(Descriptor& target, const struct stat& status, std::string_view content) {
+void write_in_place(Descriptor& target, const struct stat& status, std::string_view content,
+                    const GoOn& go_on) {
   const int flags = ::fcntl(target.get(), F_GETFL);
   if (flags < 0 || ::fcntl(target.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) fail(errno);
   const bool regular = S_ISREG(status.st_mode);
@@ -162,7 +163,7 @@ void write_in_place(Descriptor& target, const struct stat& status, std::string_v
         ::posix_fallocate(target.get(), 0, static_cast<off_t>(content.size()));  // an errno
     if (reserved != 0 && !cannot_reserve(reserved)) fail(reserved);
   }
-  int error = write_all(target.get(), content);
+  int error = write_all(target.get(), content, go_on);
   if (error == 0 && regular && ::ftruncate(target.get(), static_cast<off_t>(content.size())) != 0) {
     error = errno;
   }
@@ -197,9 +198,9 @@ int take_attributes(int fd, const struct stat& old) {
 
 // Gives the new file its old owner, group and mode, then its content, and syncs it: 0, or the errno
 // of the step that failed.
-int fill(int fd, const struct stat* old, std::string_view content) {
+int fill(int fd, const struct stat* old, std::string_view content, const GoOn& go_on) {
   int error = old ? take_attributes(fd, *old) : 0;
-  if (error == 0) error = write_all(fd, content);
+  if (error == 0) error = write_all(fd, content, go_on);
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   return error;
 }
@@ -243,11 +244,11 @@ int link_unnamed(int fd, int directory, const std::string& name) {
 // linked: the named route below then does the work, and finds its own errors. Otherwise as
 // write_through_rename.
 std::optional<int> write_unnamed(int directory, const std::string& name, const struct stat* old,
-                                 std::string_view content) {
+                                 std::string_view content, const GoOn& go_on) {
   // Private until it holds the old file's owner and mode; a new file gets what opening would.
   Descriptor file(::openat(directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, old ? 0600 : 0666));
   if (!file.is_open()) return std::nullopt;
-  const int error = fill(file.get(), old, content);
+  const int error = fill(file.get(), old, content, go_on);
   if (error != 0) fail(error);  // the file goes with its descriptor
   if (old == nullptr) {
     const int linked = link_unnamed(file.get(), directory, name);
@@ -285,9 +286,9 @@ std::optional<int> write_unnamed(int directory, const std::string& name, const s
 // of its own. Returns 0 on success; the errno of a failed create, or of a rename refused as
 // `refuses_route` tells, with nothing left behind; throws for any other failure.
 int write_through_rename(int directory, const std::string& name, const struct stat* old,
-                         std::string_view content) {
+                         std::string_view content, const GoOn& go_on) {
 #ifdef O_TMPFILE
-  if (const std::optional<int> result = write_unnamed(directory, name, old, content)) {
+  if (const std::optional<int> result = write_unnamed(directory, name, old, content, go_on)) {
     return *result;
   }
 #endif
@@ -302,7 +303,7 @@ int write_through_rename(int directory, const std::string& name, const struct st
   }
   if (!file.is_open()) return EEXIST;
 
-  int error = fill(file.get(), old, content);
+  int error = fill(file.get(), old, content, go_on);
   const int close_error = file.close();
   if (error == 0) error = close_error;
   if (error != 0) {
@@ -317,7 +318,7 @@ int write_through_rename(int directory, const std::string& name, const struct st
 // Replaces the file at `path` with `content` so that no failure or crash part-way leaves it cut
 // short, wherever a file can be created and renamed beside it; elsewhere writes it in place, as
 // opening the path would. A path that cannot be opened for writing is refused, untouched.
-void replace_file(const std::string& path, std::string_view content) {
+void replace_file(const std::string& path, std::string_view content, const GoOn& go_on) {
   if (path.empty() || path.find('\0') != std::string::npos) fail_open();
   // The kernel's own open, links followed and without O_CREAT, tells whether the file exists and
   // may be written; for devices, pipes and /proc's fd links it is the file to write.
@@ -326,13 +327,13 @@ void replace_file(const std::string& path, std::string_view content) {
   if (!existing.is_open() && errno != ENOENT) fail_open();
   if (existing.is_open()) {
     if (::fstat(existing.get(), &status) != 0) fail(errno);
-    if (!S_ISREG(status.st_mode)) return write_in_place(existing, status, content);
+    if (!S_ISREG(status.st_mode)) return write_in_place(existing, status, content, go_on);
   }
 
   const std::optional<std::string> followed = follow_links(path);
   if (!followed) {
     if (!existing.is_open()) fail_open();
-    return write_in_place(existing, status, content);
+    return write_in_place(existing, status, content, go_on);
   }
   const std::string& target = *followed;
   const std::size_t slash = target.rfind('/');
@@ -343,23 +344,23 @@ void replace_file(const std::string& path, std::string_view content) {
   const Descriptor directory(::open(directory_name.c_str(), kDirectoryHandle));
   if (!directory.is_open()) {
     if (!existing.is_open()) fail_open();
-    return write_in_place(existing, status, content);
+    return write_in_place(existing, status, content, go_on);
   }
   if (existing.is_open()) {
     // Renaming over the name must replace the very file that was opened.
     struct stat named{};
     if (::fstatat(directory.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         named.st_dev != status.st_dev || named.st_ino != status.st_ino) {
-      return write_in_place(existing, status, content);
+      return write_in_place(existing, status, content, go_on);
     }
   }
 
-  const int refused =
-      write_through_rename(directory.get(), name, existing.is_open() ? &status : nullptr, content);
+  const int refused = write_through_rename(directory.get(), name,
+                                           existing.is_open() ? &status : nullptr, content, go_on);
   if (refused == 0) return;
   if (!existing.is_open()) fail_open();  // no file can be created here: opening would fail too
   if (!refuses_route(refused)) fail(refused);
-  write_in_place(existing, status, content);
+  write_in_place(existing, status, content, go_on);
 }
 
 }  // namespace tarn::posix

@@ -15,15 +15,15 @@
 //           crash at any moment leaves the old file whole and nothing else, but between that link
 //           and the rename (two system calls) the complete new file under its temporary name. Where
 //           the kernel or the filesystem offers no unnamed file, or it cannot be linked (no /proc
-//           and no right to link a descriptor), the temporary file is created under its name and written
-//           there: a failure removes it, but a crash while it is written leaves it, incomplete,
-//           and later dumps do not remove it. Atomic either way: readers see the whole old file or
-//           the whole new one, and a failure or crash at any point leaves the old file whole; the
-//           file and the directory are synced before the call returns. The old file's owner, group
-//           and mode are set before the first byte is written, the new file private until then
-//           (only root can give a file away; a user keeps the group if it is theirs, and a group
-//           that cannot be kept gets no more access than others had); a new file gets 0666 less
-//           the umask. Hard links to the old file keep the old content; ACLs and extended
+//           and no right to link a descriptor), the temporary file is created under its name and
+//           written there: a failure removes it, but a crash while it is written leaves it,
+//           incomplete, and later dumps do not remove it. Atomic either way: readers see the whole
+//           old file or the whole new one, and a failure or crash at any point leaves the old file
+//           whole; the file and the directory are synced before the call returns. The old file's
+//           owner, group and mode are set before the first byte is written, the new file private
+//           until then (only root can give a file away; a user keeps the group if it is theirs, and
+//           a group that cannot be kept gets no more access than others had); a new file gets 0666
+//           less the umask. Hard links to the old file keep the old content; ACLs and extended
 //           attributes are not carried over.
 // in place  The target is a writable regular file, but no file can be created beside it (a
 //           read-only directory, no space, inode or quota for a new file) or the rename is refused
@@ -40,6 +40,7 @@
 //           pipe). Written as it stands, without truncation or sync; write and close failures
 //           raise.
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -57,6 +58,10 @@ class ReplaceError : public std::runtime_error {
 
 // Writes `content` to the file that opening `path` for writing would reach, by the routes above.
 // Throws ReplaceError.
-void replace_file(const std::string& path, std::string_view content);
+// Called when a signal interrupts a write that blocks (a pipe nobody empties): whether to go on
+// writing. Where it says no, the call fails as a failed write does ("Interrupted system call").
+using GoOn = std::function<bool()>;
+
+void replace_file(const std::string& path, std::string_view content, const GoOn& go_on = {});
 
 }  // namespace tarn::posix

@@ -57,3 +57,25 @@ def test_other_threads_run_while_a_segmenter_reads_its_files(jieba_paths):
     ticker.join()
     # Holding the lock throughout, it let the ticker wake once or twice at most.
     assert len(wakeups) >= 20
+
+
+def test_ctrl_c_interrupts_a_dump_blocked_on_a_full_pipe():
+    # Nobody reads the pipe, so the dump blocks in write() for good; Ctrl-C (SIGINT) must end it
+    # with KeyboardInterrupt, as it ends Python's own os.write. A child, so that a dump that
+    # retries past the signal fails the test instead of hanging it.
+    code = textwrap.dedent("""
+        import os, signal, threading
+        from pytarntext import BM25
+
+        model = BM25()
+        model.train([f"token {i}" for i in range(20_000)])  # more than a pipe holds
+        read, write = os.pipe()
+        threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
+        try:
+            model.dump(f"/dev/fd/{write}")
+        except KeyboardInterrupt:
+            print("interrupted")
+    """)
+    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == "interrupted\n"

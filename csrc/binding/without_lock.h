@@ -2,7 +2,9 @@
 
 // Native work that other Python threads may run beside: it touches no Python object.
 
-#include <Python.h>
+#include <pybind11/pybind11.h>
+
+#include <exception>
 
 namespace pytarntext {
 
@@ -20,6 +22,48 @@ void without_lock(Work work) {
     throw;
   }
   PyEval_RestoreThread(state);
+}
+
+// Whether a native call blocked without the lock goes on once a signal has interrupted it. Python
+// runs signal handlers in the main thread alone: there the lock is taken back for them, as for any
+// blocking call, and what a handler raises (Ctrl-C's KeyboardInterrupt) ends the call. Other
+// threads go on, and never take the lock back mid-call, which would end them while the
+// interpreter exits.
+class SignalHandlers {
+ public:
+  // With the lock held.
+  SignalHandlers() {
+    const pybind11::module_ threading = pybind11::module_::import("threading");
+    in_main_thread_ = threading.attr("current_thread")().is(threading.attr("main_thread")());
+  }
+
+  // Without the lock: runs the pending handlers; false once one has raised, its exception set.
+  bool go_on() {
+    if (!in_main_thread_) return true;
+    const PyGILState_STATE lock = PyGILState_Ensure();
+    raised_ = PyErr_CheckSignals() != 0;
+    PyGILState_Release(lock);
+    return !raised_;
+  }
+
+  bool raised() const { return raised_; }
+
+ private:
+  bool in_main_thread_ = false;
+  bool raised_ = false;
+};
+
+// without_lock for work that may block for good (a pipe nobody reads): `work(go_on)`, where
+// go_on is SignalHandlers::go_on. When a handler raised, its exception is what the call raises.
+template <class Work>
+void without_lock_until_raised(Work work) {
+  SignalHandlers handlers;
+  try {
+    without_lock([&] { work([&handlers] { return handlers.go_on(); }); });
+  } catch (const std::exception&) {
+    if (handlers.raised()) throw pybind11::error_already_set();
+    throw;
+  }
 }
 
 }  // namespace pytarntext

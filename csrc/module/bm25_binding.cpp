@@ -31,6 +31,14 @@ auto read_bm25_state(const py::object& native) {
   return [model] { return model; };
 }
 
+// The text is made with the lock held, so that no other thread changes the encoder under it;
+// opening, writing, syncing and renaming run without it, since a pipe or a slow disk may block
+// them for as long as it likes, and Ctrl-C ends them there as it ends any blocking call.
+void dump_model(const BM25& self, const FilePath& path) {
+  const std::string text = self.model_text();
+  without_lock_until_raised([&](const auto& go_on) { BM25::write_model(path.bytes, text, go_on); });
+}
+
 tarn::typing::text::IndexForm index_form(bool unsigned_index) {
   return unsigned_index ? tarn::typing::text::IndexForm::unsigned_result
                         : tarn::typing::text::IndexForm::absolute;
@@ -52,34 +60,7 @@ void register_bm25(py::module_& module) {
       .def("train", [](BM25& self, const TextTokens& tokens) { self.train(tokens.views); })
       .def("train", [](BM25& self, const IntTokens& tokens) { self.train(tokens.values); })
       .def("load", &BM25::load)
-      .def("dump",
-           [](const BM25& self, const FilePath& path) {
-             // The text is made with the lock held, so that no other thread changes the encoder
-             // under it; opening, writing, syncing and renaming run without it, since a pipe or
-             // a slow disk may block them for as long as it likes.
-             const std::string text = self.model_text();
-             // A write blocked on a pipe that nobody empties ends only by a signal: its Python
-             // handler runs here, as for any blocking call, and what it raises (Ctrl-C's
-             // KeyboardInterrupt) ends the dump. Handlers run in the main thread alone, and
-             // another thread that took the lock back while the interpreter exits would be ended.
-             const py::module_ threading = py::module_::import("threading");
-             const bool handles_signals =
-                 threading.attr("current_thread")().is(threading.attr("main_thread")());
-             bool raised = false;
-             const auto go_on = [&raised, handles_signals] {
-               if (!handles_signals) return true;
-               const PyGILState_STATE lock = PyGILState_Ensure();
-               raised = PyErr_CheckSignals() != 0;  // the exception stays set for the raise below
-               PyGILState_Release(lock);
-               return !raised;
-             };
-             try {
-               without_lock([&] { BM25::write_model(path.bytes, text, go_on); });
-             } catch (const std::exception&) {
-               if (raised) throw py::error_already_set();
-               throw;
-             }
-           })
+      .def("dump", &dump_model)
       .def("encode_document",
            [](const BM25& self, TextTokens& tokens) {
              return TextWeights{self.document_weights(tokens.views), std::move(tokens)};

@@ -313,6 +313,28 @@ int write_through_rename(int directory, const std::string& name, const struct st
   return rename_over(directory, temporary, name);
 }
 
+// Opens an existing file to write without waiting, as a device's open may wait for good; only a
+// FIFO that no reader holds yet is opened again to wait for one, as Python's open waits, until a
+// signal ends the wait where go_on says so. The errno of a failure stays for the caller.
+int open_existing(const std::string& path, const GoOn& go_on) {
+  constexpr int kWrite = O_WRONLY | O_NOCTTY | O_CLOEXEC;
+  const int fd = ::open(path.c_str(), kWrite | O_NONBLOCK);
+  if (fd >= 0 || errno != ENXIO) return fd;
+  struct stat status{};
+  if (::stat(path.c_str(), &status) != 0 || !S_ISFIFO(status.st_mode)) {
+    errno = ENXIO;
+    return -1;
+  }
+  for (;;) {
+    const int waited = ::open(path.c_str(), kWrite);
+    if (waited >= 0 || errno != EINTR) return waited;
+    if (go_on && !go_on()) {
+      errno = EINTR;
+      return -1;
+    }
+  }
+}
+
 }  // namespace
 
 // Replaces the file at `path` with `content` so that no failure or crash part-way leaves it cut
@@ -322,7 +344,7 @@ void replace_file(const std::string& path, std::string_view content, const GoOn&
   if (path.empty() || path.find('\0') != std::string::npos) fail_open();
   // The kernel's own open, links followed and without O_CREAT, tells whether the file exists and
   // may be written; for devices, pipes and /proc's fd links it is the file to write.
-  Descriptor existing(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  Descriptor existing(open_existing(path, go_on));
   struct stat status{};
   if (!existing.is_open() && errno != ENOENT) fail_open();
   if (existing.is_open()) {

@@ -1,12 +1,15 @@
 """What runs without the interpreter lock: other Python threads go on meanwhile."""
 
+import os
 import subprocess
 import sys
 import textwrap
 import threading
 import time
 
-from pytarntext import Jieba
+import pytest
+
+from pytarntext import BM25, Jieba
 
 
 def test_dump_into_a_pipe_that_a_thread_of_the_same_process_reads():
@@ -59,23 +62,46 @@ def test_other_threads_run_while_a_segmenter_reads_its_files(jieba_paths):
     assert len(wakeups) >= 20
 
 
-def test_ctrl_c_interrupts_a_dump_blocked_on_a_full_pipe():
-    # Nobody reads the pipe, so the dump blocks in write() for good; Ctrl-C (SIGINT) must end it
-    # with KeyboardInterrupt, as it ends Python's own os.write. A child, so that a dump that
-    # retries past the signal fails the test instead of hanging it.
-    code = textwrap.dedent("""
-        import os, signal, threading
-        from pytarntext import BM25
+BLOCKED_DUMPS = {
+    # Nobody reads the pipe: the dump blocks in write() once it holds 64 KiB.
+    "on a full pipe": "read, write = os.pipe()\ntarget = f'/dev/fd/{write}'",
+    # Nobody opens the FIFO to read: the dump waits in open(), as Python's open does.
+    "for a FIFO's reader": "target = os.path.join(tempfile.mkdtemp(), 'fifo')\nos.mkfifo(target)",
+}
 
+
+@pytest.mark.parametrize("setup", BLOCKED_DUMPS.values(), ids=BLOCKED_DUMPS.keys())
+def test_ctrl_c_interrupts_a_blocked_dump(setup):
+    # Ctrl-C (SIGINT) must end it with KeyboardInterrupt, as it ends Python's own os.write. A
+    # child, so that a dump that retries past the signal fails the test instead of hanging it.
+    code = "import os, signal, tempfile, threading\nfrom pytarntext import BM25\n" + setup
+    code += textwrap.dedent("""
         model = BM25()
         model.train([f"token {i}" for i in range(20_000)])  # more than a pipe holds
-        read, write = os.pipe()
         threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
         try:
-            model.dump(f"/dev/fd/{write}")
+            model.dump(target)
         except KeyboardInterrupt:
             print("interrupted")
     """)
     child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert child.returncode == 0, child.stderr
     assert child.stdout == "interrupted\n"
+
+
+def test_a_dump_into_a_fifo_waits_for_its_reader(tmp_path):
+    # A reader that comes after the dump began: dump once refused the FIFO at once, where opening
+    # it waits.
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    model = BM25()
+    model.train(["a", "b"])
+    received = []
+    reader = threading.Timer(0.3, lambda: received.append(fifo.read_bytes()))
+    reader.daemon = True  # so that a failed dump cannot leave it waiting at exit
+    reader.start()
+    model.dump(str(fifo))
+    reader.join(timeout=30)
+    restored = BM25()
+    restored.load(received[0])
+    assert restored.__getstate__() == model.__getstate__()

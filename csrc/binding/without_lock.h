@@ -31,8 +31,8 @@ void without_lock(Work work) {
 // interpreter exits.
 class SignalHandlers {
  public:
-  // With the lock held.
-  SignalHandlers() {
+  // With the lock held, in the thread that then releases it.
+  SignalHandlers() : thread_(PyThreadState_Get()) {
     const pybind11::module_ threading = pybind11::module_::import("threading");
     in_main_thread_ = threading.attr("current_thread")().is(threading.attr("main_thread")());
   }
@@ -40,15 +40,16 @@ class SignalHandlers {
   // Without the lock: runs the pending handlers; false once one has raised, its exception set.
   bool go_on() {
     if (!in_main_thread_) return true;
-    const PyGILState_STATE lock = PyGILState_Ensure();
+    PyEval_RestoreThread(thread_);  // the very state released, in whichever interpreter
     raised_ = PyErr_CheckSignals() != 0;
-    PyGILState_Release(lock);
+    PyEval_SaveThread();
     return !raised_;
   }
 
   bool raised() const { return raised_; }
 
  private:
+  PyThreadState* const thread_;
   bool in_main_thread_ = false;
   bool raised_ = false;
 };

@@ -131,7 +131,7 @@ for version in $versions; do
       smoke "$version" "$at" "$(basename "$wheel")" "$smoke"
     bash tests/sid_root.sh run . /bin/sh -euc '
       python$1 -m venv "$2/venv"
-      "$2/venv/bin/python" -m pip install --quiet "$2/$3" pytest hypothesis
+      "$2/venv/bin/python" -m pip install --quiet "$2/$3[test]"
       cd /src/tests/python
       "$2/venv/bin/python" -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider -q \
         --junitxml="/src/$4" .' \
@@ -147,7 +147,7 @@ for version in $versions; do
     rm -rf "$alone"
     venv="$release/venv-$version"
     "$python" -m venv "$venv"
-    "$venv/bin/python" -m pip install --quiet "$wheel" pytest hypothesis
+    "$venv/bin/python" -m pip install --quiet "$wheel[test]"
     # From the tests' own directory, where only the installed wheel provides the module.
     (cd tests/python && "../../$venv/bin/python" -m pytest -c ../../pyproject.toml --rootdir ../.. \
       -p no:cacheprovider -q --junitxml="../../$junit" .)

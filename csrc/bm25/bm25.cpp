@@ -138,7 +138,9 @@ void BM25::train(const std::vector<std::string>& tokens_vec) {
   train(std::span<const std::string_view>(views));
 }
 
-void BM25::train(std::span<const std::int64_t> tokens_vec) { train_tokens(tokens_vec); }
+void BM25::train(std::span<const std::int64_t> tokens_vec) {
+  change_document(tokens_vec, &BM25::add_document);
+}
 
 // The key under which each distinct token is counted, with its hash: a text token is its own key,
 // an integer token its decimal text, written into `decimal`.
@@ -161,12 +163,12 @@ std::vector<BM25::KeyCount> BM25::statistic_keys(const std::vector<Entry>& disti
 }
 
 template <class Token>
-void BM25::train_tokens(std::span<const Token> tokens) {
+void BM25::change_document(std::span<const Token> tokens, DocumentChange change) {
   if (tokens.empty()) throw std::runtime_error(kEmptyDocument);
   const auto distinct = count_distinct(tokens);
-  std::string decimal;
+  std::string decimal;  // the integer tokens' keys, which `keys` points into
   const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
-  add_document(keys, tokens.size());
+  (this->*change)(keys, tokens.size());
 }
 
 // Text tokens count straight into the table, one lookup per token: in real text most of a
@@ -273,16 +275,11 @@ void BM25::untrain(const std::vector<std::string>& tokens_vec) {
   untrain(std::span<const std::string_view>(views));
 }
 
-void BM25::untrain(std::span<const std::string_view> tokens_vec) { untrain_tokens(tokens_vec); }
-void BM25::untrain(std::span<const std::int64_t> tokens_vec) { untrain_tokens(tokens_vec); }
-
-template <class Token>
-void BM25::untrain_tokens(std::span<const Token> tokens) {
-  if (tokens.empty()) throw std::runtime_error(kEmptyDocument);
-  const auto distinct = count_distinct(tokens);
-  std::string decimal;
-  const std::vector<KeyCount> keys = statistic_keys(distinct, decimal);
-  remove_document(keys, tokens.size());
+void BM25::untrain(std::span<const std::string_view> tokens_vec) {
+  change_document(tokens_vec, &BM25::remove_document);
+}
+void BM25::untrain(std::span<const std::int64_t> tokens_vec) {
+  change_document(tokens_vec, &BM25::remove_document);
 }
 
 namespace {

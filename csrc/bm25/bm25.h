@@ -123,14 +123,15 @@ class BM25 {
   template <class Entry>
   static std::vector<KeyCount> statistic_keys(const std::vector<Entry>& distinct,
                                               std::string& decimal);
+  using DocumentChange = void (BM25::*)(std::span<const KeyCount> keys, std::size_t length);
+  // A document's distinct tokens under their statistic keys, handed to `change` (add_document or
+  // remove_document) with its length.
   template <class Token>
-  void train_tokens(std::span<const Token> tokens);
+  void change_document(std::span<const Token> tokens, DocumentChange change);
   void add_document(std::span<const KeyCount> keys, std::size_t length);
   std::int64_t next_length_total(std::size_t length) const;
   void add_to_totals(std::int64_t length_total);
   void undo_counts(std::span<const std::string_view> tokens, std::span<const std::uint64_t> hashes);
-  template <class Token>
-  void untrain_tokens(std::span<const Token> tokens);
   void remove_document(std::span<const KeyCount> keys, std::size_t length);
   template <class Token>
   PositionWeights document_weights_of(std::span<const Token> tokens) const;

@@ -24,9 +24,11 @@
 //           until then (only root can give a file away; a user keeps the group if it is theirs, and
 //           a group that cannot be kept gets no more access than others had); a new file gets 0666
 //           less the umask. Hard links to the old file keep the old content; ACLs and extended
-//           attributes are not carried over.
+//           attributes are not carried over. A disk that has an inode but no room for the copy
+//           fails the dump with the old file whole, even where the old file's own space would
+//           hold the new content: the copy is what keeps the old file whole.
 // in place  The target is a writable regular file, but no file can be created beside it (a
-//           read-only directory, no space, inode or quota for a new file) or the rename is refused
+//           read-only directory, no inode or inode quota for a new file) or the rename is refused
 //           (a sticky directory such as /tmp holding another user's file, a file mounted over the
 //           name). The file keeps its inode, owner, mode and links. The new length is reserved
 //           first (posix_fallocate), so that a disk too full for the new content fails with the

@@ -242,27 +242,68 @@ FULL_DISK = """
 """
 
 
-def test_a_disk_too_full_for_the_new_model_keeps_the_old_one_whole(tmp_path):
-    # A tmpfs of its own, in a mount namespace of its own: no inode left for a new file, and less
-    # free space than the new model needs. The in-place route once truncated the old file first,
-    # then ran out of space, leaving a prefix that does not parse.
+def run_on_small_tmpfs(tmp_path, script, options):
+    # A tmpfs of its own (mount options `options`), in a mount namespace of its own; the script
+    # gets its directory as its argument. Returns its output lines.
     if shutil.which("unshare") is None:
         pytest.skip("no unshare(1) to make a private mount namespace")
     # Inside a chroot whose root is no mount point, unshare cannot make the new namespace private.
     probe = subprocess.run(["unshare", "-m", "true"], capture_output=True, text=True, timeout=60)
     if probe.returncode != 0:
         pytest.skip(f"no private mount namespace here: {probe.stderr.strip()}")
-    script = tmp_path / "full_disk.py"
-    script.write_text(textwrap.dedent(FULL_DISK))
+    script_file = tmp_path / "on_tmpfs.py"
+    script_file.write_text(textwrap.dedent(script))
     mount_point = tmp_path / "disk"
     mount_point.mkdir()
     child = subprocess.run(
         ["unshare", "-m", "sh", "-c",
-         'mount -t tmpfs -o size=2m,nr_inodes=3 tmpfs "$1" || exit 77; exec "$2" "$3" "$1"', "sh",
-         str(mount_point), sys.executable, str(script)],
+         f'mount -t tmpfs -o {options} tmpfs "$1" || exit 77; exec "$2" "$3" "$1"', "sh",
+         str(mount_point), sys.executable, str(script_file)],
         capture_output=True, text=True, timeout=120)
     if child.returncode == 77:
         pytest.skip(f"mounting a tmpfs is not permitted here: {child.stderr.strip()}")
     assert child.returncode == 0, child.stderr
-    assert child.stdout.splitlines() == [
+    return child.stdout.splitlines()
+
+
+def test_a_disk_too_full_for_the_new_model_keeps_the_old_one_whole(tmp_path):
+    # No inode left for a new file, and less free space than the new model needs. The in-place
+    # route once truncated the old file first, then ran out of space, leaving a prefix that does
+    # not parse.
+    assert run_on_small_tmpfs(tmp_path, FULL_DISK, "size=2m,nr_inodes=3") == [
         "Failed to dump: No space left on device", "old file whole", "written in place True"]
+
+
+NO_ROOM_FOR_A_COPY = """
+    import errno, os, sys
+    from pytarntext import BM25
+
+    directory = sys.argv[1]
+    target = os.path.join(directory, "model.json")
+    old, new = BM25(), BM25()
+    old.train([f"old token {i}" for i in range(20_000)])  # about 600 KB
+    new.train([f"new token {i}" for i in range(2_000)])   # about 60 KB
+    old.dump(target)
+    inode = os.stat(target).st_ino
+    # Inodes to spare, but not a block: a new file can be made, not filled.
+    with open(os.path.join(directory, "filler"), "wb", buffering=0) as filler:
+        try:
+            while True:
+                filler.write(b"\\0" * 4096)
+        except OSError as error:
+            assert error.errno == errno.ENOSPC
+    before = open(target, "rb").read()
+    try:
+        new.dump(target)
+    except RuntimeError as error:
+        print(error)
+    print("old file whole" if open(target, "rb").read() == before else "old file damaged",
+          os.stat(target).st_ino == inode, sorted(os.listdir(directory)))
+"""
+
+
+def test_a_disk_without_room_for_a_copy_fails_with_the_old_model_whole(tmp_path):
+    # The copy is what keeps the old file whole: without room for it the dump fails, rather than
+    # write over the old file in place, and leaves nothing beside it.
+    assert run_on_small_tmpfs(tmp_path, NO_ROOM_FOR_A_COPY, "size=2m") == [
+        "Failed to dump: No space left on device", "old file whole True ['filler', 'model.json']"]

@@ -92,7 +92,9 @@ class Place:
             return False, f"files left in the temporary directory: {left}"
         if done.returncode == 0 and not (cwd / "model.json").is_file():
             return False, "no model.json"
-        return done.returncode == 0, done.stderr.strip().splitlines()[-1:] or ["(no output)"]
+        # The exception's line: the last, but for a bundle's own word that the script failed.
+        said = [line for line in done.stderr.splitlines() if line.strip() and not line.startswith("[PYI-")]
+        return done.returncode == 0, said[-1:] or ["(no output)"]
 
 
 def run(command, **options):

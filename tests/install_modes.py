@@ -89,9 +89,9 @@ class Place:
         done = subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True)
         left = os.listdir(env["TMPDIR"])
         if done.returncode == 0 and left:
-            return False, f"files left in the temporary directory: {left}"
+            return False, [f"files left in the temporary directory: {left}"]
         if done.returncode == 0 and not (cwd / "model.json").is_file():
-            return False, "no model.json"
+            return False, ["no model.json"]
         # The exception's line: the last, but for a bundle's own word that the script failed.
         said = [line for line in done.stderr.splitlines() if line.strip() and not line.startswith("[PYI-")]
         return done.returncode == 0, said[-1:] or ["(no output)"]

@@ -12,7 +12,7 @@ import zipfile
 
 import pytest
 
-pytarntext_dictionaries = pytest.importorskip("pytarntext_dictionaries")
+import pytarntext_dictionaries
 
 DATA = ("jieba.dict.utf8", "hmm_model.utf8", "user.dict.utf8", "idf.utf8", "stop_words.utf8", "LICENSE")
 

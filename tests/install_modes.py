@@ -1,6 +1,6 @@
 """The README's first Python block, as written, against one wheel installed in each way people install
 packages, each in a fresh temporary directory: a venv, --user, --target and --prefix (then
-PYTHONPATH), a venv with --system-site-packages over a base Python that holds the package, a zipapp
+PYTHONPATH), system-wide, a venv with --system-site-packages over a base Python that holds it, a zipapp
 that carries the dictionaries' package, and a PyInstaller bundle. Then the error where the package's
 data files are missing, from a directory and from a zip. CI runs it as a step of its own.
 
@@ -8,7 +8,7 @@ data files are missing, from a directory and from a zip. CI runs it as a step of
 
 Without --wheel it takes this interpreter's wheel from wheelhouse/ (the release check leaves one
 there), else builds one. Nothing is installed into the interpreter that runs it: the installs that
-need a Python without a venv (--user, --target, --prefix, the base of the last venv) go into a copy of
+need a Python without a venv (--user, --target, --prefix, system-wide, a venv's base) go into a copy of
 it whose site-packages is empty (the standard library linked, not copied).
 """
 
@@ -145,6 +145,12 @@ def mode_prefix(place):
     return place.readme_block([python, "-c", place.code], place.env(PYTHONPATH=site_paths(prefix)))
 
 
+def mode_system_wide(place):
+    python = place.bare_python("system")
+    place.install(python)
+    return place.readme_block([python, "-c", place.code], place.env())
+
+
 def mode_system_site_packages(place):
     base = place.bare_python("system")
     place.install(base)
@@ -212,6 +218,7 @@ MODES = {
     "pip install --user (no venv)": mode_user,
     "pip install --target DIR, PYTHONPATH=DIR": mode_target,
     "pip install --prefix P, PYTHONPATH": mode_prefix,
+    "system-wide (into a Python that is no venv)": mode_system_wide,
     "venv --system-site-packages over a base holding it": mode_system_site_packages,
     "zipapp carrying the dictionaries' package": mode_zipapp,
     "PyInstaller bundle (onedir)": mode_pyinstaller,

@@ -9,11 +9,12 @@ from pytarntext import Jieba
 
 
 def load_segmenter(cppjieba):
-    """The segmenter and the stop words that ship with cppjieba's data."""
-    d = pathlib.Path(cppjieba) / "dict"
-    jieba = Jieba(str(d / "jieba.dict.utf8"), str(d / "hmm_model.utf8"), "", str(d / "idf.utf8"),
-                  str(d / "stop_words.utf8"))
-    stop_words = frozenset((d / "stop_words.utf8").read_text(encoding="utf-8").splitlines())
+    """The segmenter and the stop words that ship with cppjieba's data: the dictionaries installed
+    with the package, or the tree's where it is another than the build's."""
+    named = None if pathlib.Path(cppjieba) == cppjieba_data.tree() else cppjieba
+    paths = cppjieba_data.jieba_paths(cppjieba=named)
+    jieba = Jieba(**paths)
+    stop_words = frozenset(pathlib.Path(paths["stop_word_path"]).read_text(encoding="utf-8").splitlines())
     return jieba, stop_words
 
 

@@ -41,14 +41,9 @@ def keywords(words):
     return [word for word in words if any(character.isalnum() for character in word)]
 
 
-dictionaries = CPPJIEBA / "dict" if len(sys.argv) > 1 else cppjieba_data.dictionaries()
-jieba = timed("load the segmenter", lambda: Jieba(
-    dict_path=str(dictionaries / "jieba.dict.utf8"),
-    hmm_path=str(dictionaries / "hmm_model.utf8"),
-    user_dict_path="",
-    idf_path=str(dictionaries / "idf.utf8"),
-    stop_word_path=str(dictionaries / "stop_words.utf8"),
-))
+# The dictionaries installed with the package, or the named tree's.
+paths = cppjieba_data.jieba_paths(cppjieba=CPPJIEBA if len(sys.argv) > 1 else None)
+jieba = timed("load the segmenter", lambda: Jieba(**paths))
 
 # One document per non-empty paragraph of the novel.
 text = (CPPJIEBA / "test/testdata/weicheng.utf8").read_text(encoding="utf-8")

@@ -48,12 +48,11 @@ interpreter() {  # the newest patch release of this minor version under the pyen
 }
 
 # What a user gets: the wheel alone, from an empty directory, with the checkout (and its .cache/)
-# hidden and no network; the dictionaries found with the standard library, as the README says.
+# hidden and no network; the dictionaries found with their package, as the README finds them.
 smoke='
-import sysconfig
 from pytarntext import Jieba
-d = sysconfig.get_path("data") + "/share/pytarntext/cppjieba/"
-jieba = Jieba(d + "jieba.dict.utf8", d + "hmm_model.utf8", d + "user.dict.utf8", d + "idf.utf8", d + "stop_words.utf8")
+from pytarntext_dictionaries import jieba_paths
+jieba = Jieba(**jieba_paths())
 words = jieba.cut("他来到北京研究云计算")  # the last word is in the user dictionary alone
 assert words == ["他", "来到", "北京", "研究", "云计算"], words
 print("wheel alone:", " / ".join(words))
@@ -73,7 +72,8 @@ print(f"{total - skipped} passed, {skipped} skipped")
 PY
 }
 
-# The cppjieba data files in a wheel must be those of the tarball that the sdist carries.
+# The cppjieba data files in a wheel must be those of the tarball that the sdist carries, in the
+# dictionaries' package.
 check_data_files() {  # check_data_files WHEEL
   local unpacked=$release/data-check
   rm -rf "$unpacked" && mkdir -p "$unpacked/wheel" "$unpacked/tarball"
@@ -81,7 +81,7 @@ check_data_files() {  # check_data_files WHEEL
   tar -xzf .cache/nodejieba-3.5.8.tgz -C "$unpacked/tarball" package/submodules/cppjieba
   for name in dict/jieba.dict.utf8 dict/hmm_model.utf8 dict/user.dict.utf8 dict/idf.utf8 \
     dict/stop_words.utf8 LICENSE; do
-    cmp "$unpacked"/wheel/pytarntext-*.data/data/share/pytarntext/cppjieba/"$(basename "$name")" \
+    cmp "$unpacked/wheel/pytarntext_dictionaries/$(basename "$name")" \
       "$unpacked/tarball/package/submodules/cppjieba/$name"
   done
   rm -rf "$unpacked"
@@ -156,11 +156,13 @@ for version in $versions; do
   echo "${summary[-1]}"
 done
 
-# Types, on one version: the stub package against the module, and a strict check of an example.
+# Types, on one version: the stub package against the module, and a strict check of an example and
+# of the dictionaries' package.
 venv="$release/venv-3.11"
 "$venv/bin/python" -m pip install --quiet mypy
 "$venv/bin/python" -m mypy.stubtest pytarntext --allowlist python/stubtest-allowlist.txt
 "$venv/bin/python" -m mypy --strict examples/bm25_quickstart.py
+"$venv/bin/python" -m mypy --strict -m pytarntext_dictionaries -m pytarntext_dictionaries._pyinstaller
 
 echo "Release check: every declared CPython built, repaired and tested:"
 printf '  %s\n' "${summary[@]}"

@@ -117,7 +117,7 @@ void BM25::write_model(const std::string& path, std::string_view text,
   try {
     posix::replace_file(path, text, go_on);
   } catch (const posix::ReplaceError& error) {
-    throw std::runtime_error(std::string("Failed to dump: ") + error.what());
+    throw DumpError(std::string("Failed to dump: ") + error.what(), error.error_number());
   }
 }
 

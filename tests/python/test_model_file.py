@@ -1,3 +1,4 @@
+import errno
 import json
 import locale
 import math
@@ -224,6 +225,29 @@ def test_dump_to_an_unusable_path_creates_nothing(tmp_path, path):
     assert os.listdir(tmp_path) == []
 
 
+# The fixed text stays; its cause is what open(path, "w") would have raised, for the traceback.
+@pytest.mark.parametrize("path, kind, code", [
+    ("{tmp}/missing/model.json", FileNotFoundError, errno.ENOENT),
+    ("{tmp}/.", IsADirectoryError, errno.EISDIR),
+    ("{tmp}/file/model.json", NotADirectoryError, errno.ENOTDIR),
+    ("", FileNotFoundError, errno.ENOENT),
+    ("{tmp}/nul\0byte", OSError, errno.EINVAL),
+    (b"{tmp}/missing/\xff.json", FileNotFoundError, errno.ENOENT),
+])
+def test_dump_refused_says_why_in_its_cause(tmp_path, path, kind, code):
+    (tmp_path / "file").write_text("")
+    if isinstance(path, bytes):
+        path = path.replace(b"{tmp}", os.fsencode(tmp_path))
+    else:
+        path = path.replace("{tmp}", str(tmp_path))
+    with pytest.raises(RuntimeError, match="^Failed to dump: Unable to open file$") as raised:
+        BM25().dump(path)
+    cause = raised.value.__cause__
+    assert type(cause) is kind and raised.value.__suppress_context__
+    assert (cause.errno, cause.strerror, cause.filename) == (code, os.strerror(code), os.fsdecode(path))
+    assert sorted(os.listdir(tmp_path)) == ["file"]
+
+
 @pytest.mark.parametrize("field, arguments", [("_b", (math.inf, 1.2)), ("_k1", (0.75, math.nan))])
 def test_dump_refuses_values_json_cannot_hold(tmp_path, field, arguments):
     with pytest.raises(RuntimeError, match=f"^Failed to dump: {field} is not a finite number"):
@@ -246,11 +270,13 @@ def test_failed_write_is_reported_and_keeps_the_previous_file(tmp_path):
             model.dump({str(target)!r})
         except RuntimeError as error:
             print(error)
+            cause = error.__cause__
+            print(type(cause).__name__, cause.errno, cause.strerror, cause.filename)
         """
     )
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
-    assert run.stdout == "Failed to dump: File too large\n"
+    assert run.stdout == f"Failed to dump: File too large\nOSError 27 File too large {target}\n"
     assert target.read_text() == "previous model"
     assert os.listdir(tmp_path) == ["model.json"]
 

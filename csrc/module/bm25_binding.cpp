@@ -53,11 +53,11 @@ auto read_bm25_state(const py::object& native) {
 // The text is made with the lock held, so that no other thread changes the encoder under it;
 // opening, writing, syncing and renaming run without it, since a pipe or a slow disk may block
 // them for as long as it likes, and Ctrl-C ends them there as it ends any blocking call.
-void dump_model(const BM25& self, const FilePath& path) {
+void dump_model(const BM25& self, const FilePath& path, const MainThread& main_thread) {
   const std::string text = self.model_text();
   try {
     without_lock_until_raised(
-        [&](const auto& go_on) { BM25::write_model(path.bytes, text, go_on); });
+        main_thread, [&](const auto& go_on) { BM25::write_model(path.bytes, text, go_on); });
   } catch (const tarn::typing::text::DumpError& error) {
     raise_dump_error(error, path);
   }
@@ -84,7 +84,10 @@ void register_bm25(py::module_& module) {
       .def("train", [](BM25& self, const TextTokens& tokens) { self.train(tokens.views); })
       .def("train", [](BM25& self, const IntTokens& tokens) { self.train(tokens.values); })
       .def("load", &BM25::load)
-      .def("dump", &dump_model)
+      .def("dump",
+           [main_thread = MainThread()](const BM25& self, const FilePath& path) {
+             dump_model(self, path, main_thread);
+           })
       .def("encode_document",
            [](const BM25& self, TextTokens& tokens) {
              return TextWeights{self.document_weights(tokens.views), std::move(tokens)};

@@ -2,11 +2,43 @@
 
 namespace pytarntext {
 
-py::tuple reduce_to_state(py::handle self) {
+namespace {
+
+// What copyreg._slotnames(type) gives, computed here so that a call imports nothing: the names
+// cached as the class's __slotnames__, else every __slots__ entry of the class and its bases,
+// private names mangled, __dict__ and __weakref__ left out, then cached where the class allows.
+py::object slot_names(py::handle type) {
+  py::object cached = type.attr("__dict__").attr("get")("__slotnames__");
+  if (!cached.is_none()) return cached;
+  py::list names;
+  if (py::hasattr(type, "__slots__")) {
+    for (const py::handle base : type.attr("__mro__")) {
+      const py::object own = base.attr("__dict__");
+      if (!own.contains("__slots__")) continue;
+      py::object slots = own["__slots__"];
+      if (PyUnicode_Check(slots.ptr())) slots = py::make_tuple(slots);
+      for (const py::handle name : slots) {
+        const auto text = py::reinterpret_borrow<py::object>(name);
+        if (text.equal(py::str("__dict__")) || text.equal(py::str("__weakref__"))) continue;
+        if (py::bool_(text.attr("startswith")("__")) && !py::bool_(text.attr("endswith")("__"))) {
+          const py::object stripped = base.attr("__name__").attr("lstrip")("_");
+          names.append(py::len(stripped) != 0 ? py::str("_{}{}").format(stripped, text) : text);
+        } else {
+          names.append(text);
+        }
+      }
+    }
+  }
+  if (PyObject_SetAttrString(type.ptr(), "__slotnames__", names.ptr()) != 0) PyErr_Clear();
+  return names;
+}
+
+}  // namespace
+
+py::tuple reduce_to_state(py::handle self, const CopyFunctions& functions) {
   py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self.ptr()));
   // copyreg.__newobj__ is what protocol 2 and later write as NEWOBJ; protocols 0 and 1 call it.
-  return py::make_tuple(py::module_::import("copyreg").attr("__newobj__"), py::make_tuple(type),
-                        self.attr("__getstate__")());
+  return py::make_tuple(functions.newobj, py::make_tuple(type), self.attr("__getstate__")());
 }
 
 Attributes attributes_of(py::handle self) {
@@ -17,7 +49,7 @@ Attributes attributes_of(py::handle self) {
   // private names mangled, __dict__ and __weakref__ left out.
   py::dict slots;
   const py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self.ptr()));
-  for (const py::handle name : py::module_::import("copyreg").attr("_slotnames")(type)) {
+  for (const py::handle name : slot_names(type)) {
     if (PyObject_HasAttr(self.ptr(), name.ptr())) slots[name] = self.attr(name);
   }
   if (py::len(slots) != 0) attributes.slots = std::move(slots);

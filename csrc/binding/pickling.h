@@ -17,9 +17,18 @@ namespace pytarntext {
 
 namespace py = pybind11;
 
+// What pickling and copying call in Python's copyreg and copy modules, taken when the class is
+// defined and kept by its methods: a call imports nothing, which after os.chroot, or once the
+// standard library cannot be read, would fail. Each interpreter defines the class anew, with its
+// own modules.
+struct CopyFunctions {
+  py::object newobj = py::module_::import("copyreg").attr("__newobj__");
+  py::object deepcopy = py::module_::import("copy").attr("deepcopy");
+};
+
 // __reduce__ and __reduce_ex__, for every protocol. The inherited ones go through copyreg under
 // protocols 0 and 1, which allocates a bare pybind11 object and so ends the process.
-py::tuple reduce_to_state(py::handle self);
+py::tuple reduce_to_state(py::handle self, const CopyFunctions& functions);
 
 // What a Python subclass adds to an instance: its attribute dict and the values of the __slots__
 // it declares. None for what it does not have.
@@ -48,7 +57,7 @@ void restore_attributes(py::handle self, const Attributes& attributes);
 // the native object, T's copy constructor deciding what is shared. Attributes are copied as the
 // copy module copies them.
 template <class T>
-py::object copy_instance(py::handle self, py::handle memo) {
+py::object copy_instance(py::handle self, py::handle memo, const CopyFunctions& functions) {
   const T& native = native_of<T>(self);
   py::handle type = reinterpret_cast<PyObject*>(Py_TYPE(self.ptr()));
   py::object copy = type.attr("__new__")(type);
@@ -57,8 +66,8 @@ py::object copy_instance(py::handle self, py::handle memo) {
   Attributes attributes = attributes_of(self);
   if (!memo.is_none()) {
     memo[py::int_(reinterpret_cast<std::uintptr_t>(self.ptr()))] = copy;
-    const py::object deepcopy = py::module_::import("copy").attr("deepcopy");
-    attributes = {deepcopy(attributes.dict, memo), deepcopy(attributes.slots, memo)};
+    attributes = {functions.deepcopy(attributes.dict, memo),
+                  functions.deepcopy(attributes.slots, memo)};
   }
   restore_attributes(copy, attributes);
   return copy;
@@ -82,15 +91,20 @@ void restore_instance(py::handle self, const py::object& state, const Read& read
 // __reduce_ex__ (every protocol) go through them, copy and deepcopy through T's copy constructor.
 template <class T, class Class, class State, class Read>
 Class& def_pickling(Class& cls, State state, Read read) {
+  const CopyFunctions functions;
   return cls.def("__getstate__", state)
       .def("__setstate__",
            [read](py::handle self, const py::object& state) {
              restore_instance<T>(self, state, read);
            })
-      .def("__reduce__", &reduce_to_state)
-      .def("__reduce_ex__", [](py::handle self, Int) { return reduce_to_state(self); })
-      .def("__copy__", [](py::handle self) { return copy_instance<T>(self, py::none()); })
-      .def("__deepcopy__", &copy_instance<T>);
+      .def("__reduce__", [functions](py::handle self) { return reduce_to_state(self, functions); })
+      .def("__reduce_ex__",
+           [functions](py::handle self, Int) { return reduce_to_state(self, functions); })
+      .def("__copy__",
+           [functions](py::handle self) { return copy_instance<T>(self, py::none(), functions); })
+      .def("__deepcopy__", [functions](py::handle self, py::handle memo) {
+        return copy_instance<T>(self, memo, functions);
+      });
 }
 
 }  // namespace pytarntext

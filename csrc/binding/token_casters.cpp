@@ -11,13 +11,18 @@
 namespace pybind11::detail {
 namespace {
 
+// Text and binary data, which are sequences too but one token (or none), never a list of them:
+// a bytearray or memoryview would otherwise train its bytes as the integer tokens 97, 98, ...
+bool is_text_or_binary(PyObject* object) {
+  return PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) ||
+         PyMemoryView_Check(object);
+}
+
 // The items of a token sequence as a list or tuple: the caller's own list or tuple, or a new list
 // for any other sequence. Null for what is not a token sequence.
 object sequence_items(handle source) {
   PyObject* sequence = source.ptr();
-  if (!PySequence_Check(sequence) || PyUnicode_Check(sequence) || PyBytes_Check(sequence)) {
-    return object();
-  }
+  if (!PySequence_Check(sequence) || is_text_or_binary(sequence)) return object();
   PyObject* items = PySequence_Fast(sequence, "");  // may run the sequence's own __iter__
   if (items == nullptr) pytarntext::clear_conversion_error();
   return reinterpret_steal<object>(items);

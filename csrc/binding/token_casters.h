@@ -18,8 +18,8 @@ namespace pytarntext {
 
 namespace py = pybind11;
 
-// A token list converted as list[str]: any sequence but str and bytes, whose items are str (as
-// UTF-8), bytes or bytearray.
+// A token list converted as list[str]: any sequence but str, bytes, bytearray and memoryview, whose
+// items are str (as UTF-8), bytes or bytearray.
 struct TextTokens {
   py::object items;                     // a list or tuple, whose items we borrow
   std::vector<std::string_view> views;  // into the items' own buffers, `encoded` or `copies`
@@ -29,7 +29,7 @@ struct TextTokens {
   std::forward_list<std::string> copies;
 };
 
-// A token list converted as list[int]: any sequence but str and bytes, whose items are integers
+// A token list converted as list[int]: any sequence but those four, whose items are integers
 // in the signed 64-bit range (objects with __index__ included, floats never).
 struct IntTokens {
   py::object items;  // a list or tuple; a tuple snapshot once Python code could change the list

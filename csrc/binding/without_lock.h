@@ -24,6 +24,24 @@ void without_lock(Work work) {
   PyEval_RestoreThread(state);
 }
 
+// Tells whether the calling thread is the main one, as the threading module knows it (also after a
+// fork from another thread). Made when the module is initialised and kept by each function that
+// asks, so that a call imports nothing: after os.chroot, or once the standard library cannot be
+// read, an import would fail where the call itself could work. Every interpreter makes its own,
+// holding its own threading module.
+class MainThread {
+ public:
+  MainThread() : threading_(pybind11::module_::import("threading")) {}
+
+  // With the lock held.
+  bool is_current() const {
+    return threading_.attr("current_thread")().is(threading_.attr("main_thread")());
+  }
+
+ private:
+  pybind11::object threading_;
+};
+
 // Whether a native call blocked without the lock goes on once a signal has interrupted it. Python
 // runs signal handlers in the main thread alone: there the lock is taken back for them, as for any
 // blocking call, and what a handler raises (Ctrl-C's KeyboardInterrupt) ends the call. Other
@@ -32,10 +50,8 @@ void without_lock(Work work) {
 class SignalHandlers {
  public:
   // With the lock held, in the thread that then releases it.
-  SignalHandlers() : thread_(PyThreadState_Get()) {
-    const pybind11::module_ threading = pybind11::module_::import("threading");
-    in_main_thread_ = threading.attr("current_thread")().is(threading.attr("main_thread")());
-  }
+  explicit SignalHandlers(const MainThread& main_thread)
+      : thread_(PyThreadState_Get()), in_main_thread_(main_thread.is_current()) {}
 
   // Without the lock: runs the pending handlers; false once one has raised, its exception set.
   bool go_on() {
@@ -50,15 +66,15 @@ class SignalHandlers {
 
  private:
   PyThreadState* const thread_;
-  bool in_main_thread_ = false;
+  const bool in_main_thread_;
   bool raised_ = false;
 };
 
 // without_lock for work that may block for good (a pipe nobody reads): `work(go_on)`, where
 // go_on is SignalHandlers::go_on. When a handler raised, its exception is what the call raises.
 template <class Work>
-void without_lock_until_raised(Work work) {
-  SignalHandlers handlers;
+void without_lock_until_raised(const MainThread& main_thread, Work work) {
+  SignalHandlers handlers(main_thread);
   try {
     without_lock([&] { work([&handlers] { return handlers.go_on(); }); });
   } catch (const std::exception&) {

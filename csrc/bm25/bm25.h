@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,18 @@
 #include "token_frequency.h"
 
 namespace tarn::typing::text {
+
+// A model file that could not be written: "Failed to dump: " and why, with the errno of the step
+// that failed, for a caller that reports the system's own error beside it.
+class DumpError : public std::runtime_error {
+ public:
+  DumpError(const std::string& message, int error_number)
+      : std::runtime_error(message), _error_number(error_number) {}
+  int error_number() const { return _error_number; }
+
+ private:
+  int _error_number;
+};
 
 // One entry of a sparse vector, naming its token by the position of the token's first occurrence
 // in the input, so that a caller can reuse what it already holds for the token.
@@ -73,6 +86,7 @@ class BM25 {
   // text, which throws for a value JSON cannot hold, then writing a text to `path`. `go_on` says
   // whether a write that a signal interrupted goes on (posix::replace_file).
   std::string model_text() const;
+  // Throws DumpError where the file cannot be written.
   static void write_model(const std::string& path, std::string_view text,
                           const std::function<bool()>& go_on = {});
 

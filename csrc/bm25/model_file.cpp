@@ -21,6 +21,9 @@ namespace {
 using json::JsonClass;
 using json::JsonValue;
 
+constexpr const char* kCutShort =
+    "json data is cut short: it ends before its object's closing brace";
+
 // The total that the loaded average stands for, so that training goes on from the loaded corpus.
 std::int64_t length_total_of(double average, std::int32_t count) {
   const double total = std::round(average * static_cast<double>(count));
@@ -114,7 +117,7 @@ void BM25::write_model(const std::string& path, std::string_view text,
   try {
     posix::replace_file(path, text, go_on);
   } catch (const posix::ReplaceError& error) {
-    throw std::runtime_error(std::string("Failed to dump: ") + error.what());
+    throw DumpError(std::string("Failed to dump: ") + error.what(), error.error_number());
   }
 }
 
@@ -124,7 +127,11 @@ void BM25::load(std::string_view json_data) {
   // token it names, and one that holds an escaped backslash stays a different token. The parser
   // builds only what is read below: the token counts go straight into a table of their own.
   ModelOutline outline;
-  JsonValue document = json::parse_json(json_data, {.decode_unicode = true, .outline = &outline});
+  json::Document parsed =
+      json::parse_document(json_data, {.decode_unicode = true, .outline = &outline});
+  // A file cut short (a copy or download that stopped) would read as a model of fewer tokens.
+  if (parsed.cut_short) throw std::runtime_error(kCutShort);
+  JsonValue& document = parsed.value;
 
   // Every check passes before anything is assigned: a failed load changes nothing.
   const bool has_tokens = document["_doc_token_frequency"].kind() == JsonClass::Object;

@@ -43,6 +43,19 @@ void report(std::string_view message, std::string_view found) {
 
 void report(std::string_view message, char found) { report(message, std::string_view(&found, 1)); }
 
+// Records, where the caller asked, that a fault was found at the end of the text.
+void note_end(const ParseOptions& options, bool at_end) {
+  if (at_end && options.met_end != nullptr) *options.met_end = true;
+}
+
+// Whether the text from `offset` to its end is the start of the literal that `c` begins (true,
+// false, null), cut off before the literal's end.
+bool ends_inside_literal(std::string_view text, std::size_t offset, char c) {
+  const std::string_view literal = c == 't' ? "true" : c == 'f' ? "false" : "null";
+  const std::string_view rest = text.substr(offset);
+  return rest.size() < literal.size() && literal.substr(0, rest.size()) == rest;
+}
+
 // A signed 32-bit integer from the longest valid prefix: optional minus sign, then digits.
 // kept: the std::stol and std::stod texts of the messages below, which callers match.
 std::int32_t to_int32(const std::string& digits) {
@@ -116,6 +129,16 @@ JsonValue parse_json(std::string_view text, ParseOptions options) {
   return parse_value(text, offset, 0, options);
 }
 
+Document parse_document(std::string_view text, ParseOptions options) {
+  std::size_t start = 0;
+  skip_whitespace(text, start);
+  bool met_end = false;
+  options.met_end = &met_end;
+  Document document{parse_json(text, options)};
+  document.cut_short = met_end && char_at(text, start) == '{';
+  return document;
+}
+
 JsonValue parse_value(std::string_view text, std::size_t& offset, int depth, ParseOptions options) {
   skip_whitespace(text, offset);
   const char c = char_at(text, offset);
@@ -132,12 +155,21 @@ JsonValue parse_value(std::string_view text, std::size_t& offset, int depth, Par
       return parse_string(text, offset, options);
     case 't':
     case 'f':
-      return parse_bool(text, offset);
-    case 'n':
-      return parse_null(text, offset);
+    case 'n': {
+      // A fault leaves the offset where it was; the text may have ended inside the literal.
+      const std::size_t start = offset;
+      JsonValue value = c == 'n' ? parse_null(text, offset) : parse_bool(text, offset);
+      note_end(options, offset == start && ends_inside_literal(text, start, c));
+      return value;
+    }
     default:
-      if (c == '-' || is_digit(c)) return parse_number(text, offset);
+      if (c == '-' || is_digit(c)) {
+        JsonValue value = parse_number(text, offset);
+        note_end(options, offset > text.size());  // a fault steps past what it found
+        return value;
+      }
       report("ERROR: Parse: Unknown starting character '", c);
+      note_end(options, offset >= text.size());
       return JsonValue();
   }
 }
@@ -163,6 +195,7 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth,
     if (char_at(text, offset) != ':') {
       // kept: "Error:" where every other report says "ERROR:"; readers of the log match both.
       report("Error: Object: Expected colon, found '", char_at(text, offset));
+      note_end(options, offset >= text.size());
       return object;
     }
     ++offset;
@@ -186,6 +219,7 @@ JsonValue parse_object(std::string_view text, std::size_t& offset, int depth,
       return object;
     } else {
       report("ERROR: Object: Expected comma, found '", next);
+      note_end(options, offset >= text.size());
       return object;
     }
   }
@@ -196,7 +230,10 @@ JsonValue parse_array(std::string_view text, std::size_t& offset, int depth, Par
   // An outline is an object's: an array that one reaches keeps none of its elements.
   const bool building = !options.kind_only && options.outline == nullptr;
   ParseOptions element_options = options;
-  if (!building) element_options = {.decode_unicode = options.decode_unicode, .kind_only = true};
+  if (!building) {
+    element_options = {
+        .decode_unicode = options.decode_unicode, .kind_only = true, .met_end = options.met_end};
+  }
   ++offset;
   skip_whitespace(text, offset);
   if (char_at(text, offset) == ']') {
@@ -215,6 +252,7 @@ JsonValue parse_array(std::string_view text, std::size_t& offset, int depth, Par
       return array;
     } else {
       report("ERROR: Array: Expected ',' or ']', found '", next);
+      note_end(options, offset >= text.size());
       return JsonValue::make(JsonClass::Array);
     }
   }
@@ -234,6 +272,7 @@ JsonValue parse_string(std::string_view text, std::size_t& offset, ParseOptions 
     if (ends_here) {  // inside the string, or right after a backslash
       offset = text.size();
       report("ERROR: String: Expected '\"' before the end of the text, found '", '\0');
+      note_end(options, true);
       return JsonValue::make(JsonClass::String);
     }
     if (text[offset] == '"') {
@@ -268,6 +307,7 @@ JsonValue parse_string(std::string_view text, std::size_t& offset, ParseOptions 
           const char hex = char_at(text, offset + i);
           if (!is_hex(hex)) {
             report("ERROR: String: Expected hex character in unicode escape, found '", hex);
+            note_end(options, offset + i >= text.size());
             return JsonValue::make(JsonClass::String);
           }
         }

@@ -20,6 +20,9 @@ struct ParseOptions {
   // The value is read for its kind alone (Outline); the parser sets it for what an outline leaves
   // out.
   bool kind_only = false;
+  // Null, or set to true once a fault is found at the end of the text: the text ended inside a
+  // construct (a key, string, number, literal, object or array) that would have gone on.
+  bool* met_end = nullptr;
 };
 
 // The part of a document that its reader will look at, for a parse that builds only that part. A
@@ -48,6 +51,16 @@ class Outline {
 // only for a number that does not convert. Never reads past the end of the text; nesting deeper
 // than kMaxDepth is a fault like any other.
 JsonValue parse_json(std::string_view text, ParseOptions options = {});
+
+// A text read as parse_json reads it, and whether it was cut short: it starts with an object (after
+// whitespace) whose reading meets the end of the text before the object's closing brace. The
+// lenient reading cannot tell such a text from a whole object of fewer entries. A fault that stops
+// the object on a character of the text (a missing comma, an unknown character) is no cut.
+struct Document {
+  JsonValue value;
+  bool cut_short = false;
+};
+Document parse_document(std::string_view text, ParseOptions options = {});
 
 inline constexpr int kMaxDepth = 1000;
 

@@ -1,6 +1,8 @@
 #include "bm25_binding.h"
 
 #include <memory>
+#include <string>
+#include <system_error>
 
 #include "binding/instance.h"
 #include "binding/number_casters.h"
@@ -31,12 +33,34 @@ auto read_bm25_state(const py::object& native) {
   return [model] { return model; };
 }
 
+// A failed dump raises RuntimeError with its fixed text, from the OSError that opening or writing
+// the path would have raised (errno, the system's message, the path as os.fsdecode gives it), so
+// that a traceback says why.
+[[noreturn]] void raise_dump_error(const tarn::typing::text::DumpError& error,
+                                   const FilePath& path) {
+  const auto filename = py::reinterpret_steal<py::object>(PyUnicode_DecodeFSDefaultAndSize(
+      path.bytes.data(), static_cast<Py_ssize_t>(path.bytes.size())));
+  if (!filename) throw py::error_already_set();
+  const int code = error.error_number();
+  // OSError(errno, ...) is the subclass that the errno names, FileNotFoundError and the like.
+  const py::object reason =
+      py::handle(PyExc_OSError)(code, std::system_category().message(code), filename);
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(reason.ptr())), reason.ptr());
+  py::raise_from(PyExc_RuntimeError, error.what());
+  throw py::error_already_set();
+}
+
 // The text is made with the lock held, so that no other thread changes the encoder under it;
 // opening, writing, syncing and renaming run without it, since a pipe or a slow disk may block
 // them for as long as it likes, and Ctrl-C ends them there as it ends any blocking call.
-void dump_model(const BM25& self, const FilePath& path) {
+void dump_model(const BM25& self, const FilePath& path, const MainThread& main_thread) {
   const std::string text = self.model_text();
-  without_lock_until_raised([&](const auto& go_on) { BM25::write_model(path.bytes, text, go_on); });
+  try {
+    without_lock_until_raised(
+        main_thread, [&](const auto& go_on) { BM25::write_model(path.bytes, text, go_on); });
+  } catch (const tarn::typing::text::DumpError& error) {
+    raise_dump_error(error, path);
+  }
 }
 
 tarn::typing::text::IndexForm index_form(bool unsigned_index) {
@@ -60,7 +84,10 @@ void register_bm25(py::module_& module) {
       .def("train", [](BM25& self, const TextTokens& tokens) { self.train(tokens.views); })
       .def("train", [](BM25& self, const IntTokens& tokens) { self.train(tokens.values); })
       .def("load", &BM25::load)
-      .def("dump", &dump_model)
+      .def("dump",
+           [main_thread = MainThread()](const BM25& self, const FilePath& path) {
+             dump_model(self, path, main_thread);
+           })
       .def("encode_document",
            [](const BM25& self, TextTokens& tokens) {
              return TextWeights{self.document_weights(tokens.views), std::move(tokens)};

@@ -25,9 +25,12 @@
 namespace tarn::posix {
 namespace {
 
-[[noreturn]] void fail(int error) { throw ReplaceError(std::system_category().message(error)); }
+[[noreturn]] void fail(int error) {
+  throw ReplaceError(std::system_category().message(error), error);
+}
 
-[[noreturn]] void fail_open() { throw ReplaceError("Unable to open file"); }
+// Opening the path for writing would fail, with `error`.
+[[noreturn]] void fail_open(int error) { throw ReplaceError("Unable to open file", error); }
 
 constexpr int kMaxLinkHops = 40;  // as many as the kernel follows before ELOOP
 constexpr int kMaxNameAttempts = 64;
@@ -56,7 +59,7 @@ bool is_kernel_link(const std::string& link) {
 #ifdef __linux__
   const std::size_t slash = link.rfind('/');
   const std::string directory = slash == std::string::npos ? "." : link.substr(0, slash + 1);
-  struct statfs filesystem{};
+  struct statfs filesystem {};
   return ::statfs(directory.c_str(), &filesystem) == 0 && filesystem.f_type == PROC_SUPER_MAGIC;
 #else
   (void)link;
@@ -70,17 +73,18 @@ bool is_kernel_link(const std::string& link) {
 // unreadable link cannot be opened.
 std::optional<std::string> follow_links(std::string path) {
   for (int hops = 0;; ++hops) {
-    struct stat status{};
+    struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
       if (errno == ENOENT) return path;  // its directory is checked when the file is created
-      fail_open();
+      fail_open(errno);
     }
     if (!S_ISLNK(status.st_mode)) return path;
-    if (hops == kMaxLinkHops) fail_open();
+    if (hops == kMaxLinkHops) fail_open(ELOOP);
     if (is_kernel_link(path)) return std::nullopt;
     std::string target(PATH_MAX, '\0');
     const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) == target.size()) fail_open();
+    if (length < 0) fail_open(errno);
+    if (length == 0 || static_cast<std::size_t>(length) == target.size()) fail_open(ENAMETOOLONG);
     target.resize(static_cast<std::size_t>(length));
     const std::size_t slash = path.rfind('/');
     if (target.front() != '/' && slash != std::string::npos) {
@@ -320,7 +324,7 @@ int open_existing(const std::string& path, const GoOn& go_on) {
   constexpr int kWrite = O_WRONLY | O_NOCTTY | O_CLOEXEC;
   const int fd = ::open(path.c_str(), kWrite | O_NONBLOCK);
   if (fd >= 0 || errno != ENXIO) return fd;
-  struct stat status{};
+  struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || !S_ISFIFO(status.st_mode)) {
     errno = ENXIO;
     return -1;
@@ -341,12 +345,14 @@ int open_existing(const std::string& path, const GoOn& go_on) {
 // short, wherever a file can be created and renamed beside it; elsewhere writes it in place, as
 // opening the path would. A path that cannot be opened for writing is refused, untouched.
 void replace_file(const std::string& path, std::string_view content, const GoOn& go_on) {
-  if (path.empty() || path.find('\0') != std::string::npos) fail_open();
+  if (path.empty()) fail_open(ENOENT);
+  if (path.find('\0') != std::string::npos) fail_open(EINVAL);
   // The kernel's own open, links followed and without O_CREAT, tells whether the file exists and
   // may be written; for devices, pipes and /proc's fd links it is the file to write.
   Descriptor existing(open_existing(path, go_on));
-  struct stat status{};
-  if (!existing.is_open() && errno != ENOENT) fail_open();
+  const int open_error = existing.is_open() ? 0 : errno;
+  struct stat status {};
+  if (!existing.is_open() && open_error != ENOENT) fail_open(open_error);
   if (existing.is_open()) {
     if (::fstat(existing.get(), &status) != 0) fail(errno);
     if (!S_ISREG(status.st_mode)) return write_in_place(existing, status, content, go_on);
@@ -354,7 +360,7 @@ void replace_file(const std::string& path, std::string_view content, const GoOn&
 
   const std::optional<std::string> followed = follow_links(path);
   if (!followed) {
-    if (!existing.is_open()) fail_open();
+    if (!existing.is_open()) fail_open(open_error);
     return write_in_place(existing, status, content, go_on);
   }
   const std::string& target = *followed;
@@ -362,15 +368,15 @@ void replace_file(const std::string& path, std::string_view content, const GoOn&
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   const std::string directory_name =
       slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  if (name.empty() || name == "." || name == "..") fail_open();
+  if (name.empty() || name == "." || name == "..") fail_open(EISDIR);
   const Descriptor directory(::open(directory_name.c_str(), kDirectoryHandle));
   if (!directory.is_open()) {
-    if (!existing.is_open()) fail_open();
+    if (!existing.is_open()) fail_open(errno);
     return write_in_place(existing, status, content, go_on);
   }
   if (existing.is_open()) {
     // Renaming over the name must replace the very file that was opened.
-    struct stat named{};
+    struct stat named {};
     if (::fstatat(directory.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         named.st_dev != status.st_dev || named.st_ino != status.st_ino) {
       return write_in_place(existing, status, content, go_on);
@@ -380,7 +386,7 @@ void replace_file(const std::string& path, std::string_view content, const GoOn&
   const int refused = write_through_rename(directory.get(), name,
                                            existing.is_open() ? &status : nullptr, content, go_on);
   if (refused == 0) return;
-  if (!existing.is_open()) fail_open();  // no file can be created here: opening would fail too
+  if (!existing.is_open()) fail_open(refused);  // no file can be created here: nor could opening
   if (!refuses_route(refused)) fail(refused);
   write_in_place(existing, status, content, go_on);
 }

@@ -52,10 +52,16 @@ namespace tarn::posix {
 // Why a file was not replaced: the system's message for the errno of the step that failed, or
 // "Unable to open file" when opening the path for writing would fail (an empty path, a missing
 // directory, a directory, no write permission, a loop of links), in which case nothing was
-// created or changed.
+// created or changed. Either way it holds that errno, the one opening would have set in the
+// second case (EINVAL for a path holding a NUL byte, which no system call takes).
 class ReplaceError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  ReplaceError(const std::string& message, int error_number)
+      : std::runtime_error(message), _error_number(error_number) {}
+  int error_number() const { return _error_number; }
+
+ private:
+  int _error_number;
 };
 
 // Writes `content` to the file that opening `path` for writing would reach, by the routes above.

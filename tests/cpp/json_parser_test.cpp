@@ -230,6 +230,45 @@ TEST(Parse, DeepNestingIsAFaultNotACrash) {
   EXPECT_EQ(errors.rfind("ERROR: Parse: Nesting deeper than 1000 levels, found '['\n", 0), 0u);
 }
 
+// A text that ends inside its top-level object is cut short; one that a fault stops anywhere
+// else, or whose top-level value is no object, is read as before. Either way the value and the
+// error lines are parse_json's.
+TEST(Parse, TellsATextCutShortInsideItsObject) {
+  const std::pair<std::string, bool> cases[] = {
+      {"{", true},
+      {" {\"a\": 1", true},
+      {"{\"a\": {\"b\": 1}", true},
+      {"{\"a\": {}", true},
+      {"{\"a\": 1, \"b", true},
+      {"{\"a\": \"x\\", true},
+      {"{\"a\": 1e", true},
+      {"{\"a\": tru", true},
+      {"{\"a\": [fals", true},
+      {"{\"a\": \"\\u00", true},
+      {"{\"\\ud83d\\ude", true},
+      {"{\"a\": tx}", false},
+      {"{\"a\": \"\\u00x0\"}", false},
+      {"{}", false},
+      {"{\"a\": {\"b\": 1}}  trailing", false},
+      {"{\"a\": 1 \"b\": 2}", false},
+      {"{\"a\": 1,}", false},
+      {"{\"a\": 1 x", false},
+      {"{\"a\": 1\0 }"s, false},
+      {"[1, 2", false},
+      {"", false},
+  };
+  for (const auto& [text, cut_short] : cases) {
+    testing::internal::CaptureStderr();
+    const Document document = parse_document(text, {.decode_unicode = true});
+    const std::string errors = testing::internal::GetCapturedStderr();
+    testing::internal::CaptureStderr();
+    const JsonValue value = parse_json(text, {.decode_unicode = true});
+    EXPECT_EQ(errors, testing::internal::GetCapturedStderr()) << testing::PrintToString(text);
+    EXPECT_EQ(document.cut_short, cut_short) << testing::PrintToString(text);
+    EXPECT_EQ(document.value.to_text(0, ""), value.to_text(0, "")) << testing::PrintToString(text);
+  }
+}
+
 TEST(Parse, NumbersIgnoreTheProcessLocale) {
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no de_DE locale";
   bool ok = false;

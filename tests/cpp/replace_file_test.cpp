@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "temporary_directory.h"
 
@@ -31,20 +33,32 @@ std::string message_of(const std::string& path, std::string_view content) {
   return "no error";
 }
 
+// The errno that opening `path` would set, as the refusal carries it; 0 for no refusal.
+int error_number_of(const std::string& path) {
+  try {
+    replace_file(path, "x");
+  } catch (const ReplaceError& error) {
+    return error.error_number();
+  }
+  return 0;
+}
+
 TEST_F(ReplaceFile, PathsThatCannotBeOpenedAreRefusedAndCreateNothing) {
   fs::create_symlink("loop_b", path("loop_a"));
   fs::create_symlink("loop_a", path("loop_b"));
-  for (const std::string& target : {std::string(), path("missing/file"), directory_.string(),
-                                    path("nul") + '\0' + "byte", path("loop_a")}) {
+  const std::pair<std::string, int> refusals[] = {
+      {std::string(), ENOENT},       {path("missing/file"), ENOENT},
+      {directory_.string(), EISDIR}, {path("nul") + '\0' + "byte", EINVAL},
+      {path("loop_a"), ELOOP},       {path("loop_a") + "/file", ELOOP}};
+  for (const auto& [target, error_number] : refusals) {
     EXPECT_EQ(message_of(target, "x"), "Unable to open file") << target;
+    EXPECT_EQ(error_number_of(target), error_number) << target;
   }
   EXPECT_EQ(entries(), 2u);
 }
 
 TEST_F(ReplaceFile, ReplacesTheNamedFileThroughItsLinksAndLeavesNothingElse) {
-  {
-    std::ofstream(path("old")) << "a longer previous content";
-  }
+  { std::ofstream(path("old")) << "a longer previous content"; }
   fs::permissions(path("old"), fs::perms::owner_read | fs::perms::owner_write |
                                    fs::perms::group_read | fs::perms::others_read);
   fs::create_symlink("old", path("link"));

@@ -106,12 +106,28 @@ def test_bad_arguments_raise_type_error_and_change_nothing(call):
 
 @pytest.mark.parametrize(
     "document",
-    [("a", "b"), ["a", b"b"], [bytearray(b"a"), "b"], range(2), bytearray(b"ab"), [True, 5]],
+    [("a", "b"), ["a", b"b"], [bytearray(b"a"), "b"], range(2), [True, 5]],
 )
 def test_any_sequence_of_one_token_kind_trains(document):
     model = BM25()
     model.train(document)
     assert model.encode_document(["z"]) == {"z": 1 / (1 + 1.2 * (0.25 + 0.75 / 2))}
+
+
+# Text and binary data are sequences too, of characters or of byte values: each is one token at
+# most, never a token list (a bytearray once trained its bytes as the integer tokens 97, 98, 99).
+@pytest.mark.parametrize("tokens", ["abc", b"abc", bytearray(b"abc"), memoryview(b"abc")])
+@pytest.mark.parametrize(
+    "method",
+    ["train", "untrain", "encode_document", "encode_query", "document_sparse_vector",
+     "query_sparse_vector"],
+)
+def test_text_and_binary_data_are_refused_as_token_lists(method, tokens):
+    model = trained(["x"], [97, 98, 99])
+    before = model.__getstate__()
+    with pytest.raises(TypeError, match=rf"^{method}\(\): incompatible function arguments"):
+        getattr(model, method)(tokens)
+    assert model.__getstate__() == before
 
 
 def test_document_weights_match_worked_examples(text_model, id_model):

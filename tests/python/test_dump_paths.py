@@ -1,6 +1,7 @@
 """dump on every kind of path a user can give: it succeeds wherever opening the path for writing
 would, refuses exactly where that would fail, and never leaves a temporary file behind."""
 
+import errno
 import os
 import pathlib
 import resource
@@ -110,6 +111,24 @@ def test_dump_succeeds_where_a_plain_write_would(shared_dir, in_child, expected,
     assert (after.st_uid, after.st_gid, stat.S_IMODE(after.st_mode)) == attributes
     if before is not None:
         assert (after.st_ino == before.st_ino) == (outcome == "in place")
+
+
+@as_root
+@pytest.mark.parametrize("file_owner", [None, ROOT], ids=["new file", "read-only file"])
+def test_a_refusal_for_want_of_permission_says_so_in_its_cause(shared_dir, in_child, file_owner):
+    # A read-only directory for a new file, a read-only file in a sticky one: what open would say.
+    target = lay_out(shared_dir, ROOT, 0o755 if file_owner is None else 0o1777, file_owner, 0o644)
+
+    def act():
+        try:
+            model().dump(target)
+        except RuntimeError as error:
+            cause = error.__cause__
+            return f"{error} from {type(cause).__name__} {cause.errno} {cause.filename == target}"
+        return "ok"
+
+    assert in_child(act, user=NOBODY) == (
+        f"Failed to dump: Unable to open file from PermissionError {errno.EACCES} True")
 
 
 @as_root
@@ -232,6 +251,8 @@ FULL_DISK = """
         large.dump(target)
     except RuntimeError as error:
         print(error)
+        cause = error.__cause__
+        print(type(cause).__name__, cause.errno == errno.ENOSPC, cause.filename == target)
     print("old file whole" if open(target, "rb").read() == old else "old file damaged")
     os.truncate(os.path.join(directory, "filler"), 0)  # room enough, still no inode
     large.dump(target)
@@ -271,7 +292,8 @@ def test_a_disk_too_full_for_the_new_model_keeps_the_old_one_whole(tmp_path):
     # route once truncated the old file first, then ran out of space, leaving a prefix that does
     # not parse.
     assert run_on_small_tmpfs(tmp_path, FULL_DISK, "size=2m,nr_inodes=3") == [
-        "Failed to dump: No space left on device", "old file whole", "written in place True"]
+        "Failed to dump: No space left on device", "OSError True True", "old file whole",
+        "written in place True"]
 
 
 NO_ROOM_FOR_A_COPY = """
@@ -297,6 +319,8 @@ NO_ROOM_FOR_A_COPY = """
         new.dump(target)
     except RuntimeError as error:
         print(error)
+        cause = error.__cause__
+        print(type(cause).__name__, cause.errno == errno.ENOSPC, cause.filename == target)
     print("old file whole" if open(target, "rb").read() == before else "old file damaged",
           os.stat(target).st_ino == inode, sorted(os.listdir(directory)))
 """
@@ -306,4 +330,5 @@ def test_a_disk_without_room_for_a_copy_fails_with_the_old_model_whole(tmp_path)
     # The copy is what keeps the old file whole: without room for it the dump fails, rather than
     # write over the old file in place, and leaves nothing beside it.
     assert run_on_small_tmpfs(tmp_path, NO_ROOM_FOR_A_COPY, "size=2m") == [
-        "Failed to dump: No space left on device", "old file whole True ['filler', 'model.json']"]
+        "Failed to dump: No space left on device", "OSError True True",
+        "old file whole True ['filler', 'model.json']"]

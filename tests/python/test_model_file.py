@@ -1,3 +1,4 @@
+import errno
 import json
 import locale
 import math
@@ -92,6 +93,59 @@ def test_failed_load_raises_and_changes_nothing(text, error, message):
     assert state(model) == before
 
 
+CUT_SHORT = "json data is cut short: it ends before its object's closing brace"
+
+
+# The example's file as dump writes it, and as Python's json.dumps writes it with the counts last
+# (non-ASCII tokens as \\u escapes, and a key load ignores): cut short there, a lenient reading once
+# took the scalars whole and as many counts as it met.
+@pytest.mark.parametrize("text", [
+    EXAMPLE,
+    json.dumps({"_b": 0.75, "_doc_count": 2, "_doc_length_average": 2.5, "_k1": 1.2,
+                "extra": [True, False, None], "_doc_token_frequency": {"a": 1, "b": 2, "中文": 2}}),
+], ids=["dump order", "json.dumps, counts last"])
+def test_a_model_file_cut_short_anywhere_is_refused_and_changes_nothing(text, capfd):
+    text += "\n"  # as an editor leaves it: cutting only that leaves the whole document
+    model = BM25(0.5, 2.0)
+    model.train(["x", "a"])
+    before = model.__getstate__()
+    whole = []
+    for end in range(1, len(text) + 1):
+        try:
+            model.load(text[:end])
+        except RuntimeError as error:
+            assert str(error) == CUT_SHORT, text[:end]
+            assert model.__getstate__() == before, text[:end]
+            errors = capfd.readouterr().err.splitlines()  # the parser's lines, as before
+            assert errors and all(line.startswith(("ERROR: ", "Error: ")) for line in errors)
+        else:
+            whole.append(end)
+            model = BM25(0.5, 2.0)
+            model.train(["x", "a"])
+    assert whole == [len(text) - 1, len(text)]
+    restored, reference = BM25(), BM25()
+    restored.load(text[:-1])
+    reference.load(text)
+    assert restored.__getstate__() == reference.__getstate__()
+
+
+# A fault that stops the object on a character of the text is not a cut: read as before.
+@pytest.mark.parametrize("text, message", [
+    ('{"_doc_count": 3 "_b": 0.5}', "load doc_length_average failed"),  # a comma missing
+    ('{"_doc_token_frequency": {"a": 1,}, ' + VALID[1:], "load doc_count failed"),
+    ("[" + VALID, "load doc_count failed"),  # no object at the top
+    (VALID[:-1] + " x", None),  # stopped at the x, every entry read: loads
+])
+def test_other_syntax_faults_load_as_before(text, message):
+    model = BM25()
+    if message is None:
+        model.load(text)
+        assert model.b() == 0.5
+    else:
+        with pytest.raises(RuntimeError, match=f"^{message}$"):
+            model.load(text)
+
+
 def test_syntax_faults_are_reported_on_standard_error():
     script = "from pytarntext import BM25\ntry:\n    BM25().load('   ')\nexcept RuntimeError as e:\n    print(e)"
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
@@ -171,6 +225,29 @@ def test_dump_to_an_unusable_path_creates_nothing(tmp_path, path):
     assert os.listdir(tmp_path) == []
 
 
+# The fixed text stays; its cause is what open(path, "w") would have raised, for the traceback.
+@pytest.mark.parametrize("path, kind, code", [
+    ("{tmp}/missing/model.json", FileNotFoundError, errno.ENOENT),
+    ("{tmp}/.", IsADirectoryError, errno.EISDIR),
+    ("{tmp}/file/model.json", NotADirectoryError, errno.ENOTDIR),
+    ("", FileNotFoundError, errno.ENOENT),
+    ("{tmp}/nul\0byte", OSError, errno.EINVAL),
+    (b"{tmp}/missing/\xff.json", FileNotFoundError, errno.ENOENT),
+])
+def test_dump_refused_says_why_in_its_cause(tmp_path, path, kind, code):
+    (tmp_path / "file").write_text("")
+    if isinstance(path, bytes):
+        path = path.replace(b"{tmp}", os.fsencode(tmp_path))
+    else:
+        path = path.replace("{tmp}", str(tmp_path))
+    with pytest.raises(RuntimeError, match="^Failed to dump: Unable to open file$") as raised:
+        BM25().dump(path)
+    cause = raised.value.__cause__
+    assert type(cause) is kind and raised.value.__suppress_context__
+    assert (cause.errno, cause.strerror, cause.filename) == (code, os.strerror(code), os.fsdecode(path))
+    assert sorted(os.listdir(tmp_path)) == ["file"]
+
+
 @pytest.mark.parametrize("field, arguments", [("_b", (math.inf, 1.2)), ("_k1", (0.75, math.nan))])
 def test_dump_refuses_values_json_cannot_hold(tmp_path, field, arguments):
     with pytest.raises(RuntimeError, match=f"^Failed to dump: {field} is not a finite number"):
@@ -193,11 +270,13 @@ def test_failed_write_is_reported_and_keeps_the_previous_file(tmp_path):
             model.dump({str(target)!r})
         except RuntimeError as error:
             print(error)
+            cause = error.__cause__
+            print(type(cause).__name__, cause.errno, cause.strerror, cause.filename)
         """
     )
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
-    assert run.stdout == "Failed to dump: File too large\n"
+    assert run.stdout == f"Failed to dump: File too large\nOSError 27 File too large {target}\n"
     assert target.read_text() == "previous model"
     assert os.listdir(tmp_path) == ["model.json"]
 

@@ -1,6 +1,6 @@
 """The segmenter side by side with rjieba and pristine cppjieba's plain C++ loop, on two corpora.
 
-    python bench/bench_jieba.py [--passes 4] [--runs 7] [--corpus novel|songci] [--jieba-passes 1]
+    python bench/bench_jieba.py [--passes 4] [--runs 7] [--corpus novel|songci] [--jieba-passes 1] [--callgrind]
     python bench/bench_jieba.py --callgrind-only | --cachegrind   [--corpus novel|songci]
     python bench/bench_jieba.py --quick     # every timed part once, on little text: CI's check
 
@@ -309,6 +309,7 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--corpus", choices=["novel", "songci"], help="only this corpus")
     parser.add_argument("--jieba-passes", type=int, default=1)
+    parser.add_argument("--callgrind", action="store_true", help="the instruction counts after the timed parts")
     parser.add_argument("--callgrind-only", action="store_true", help="only the instruction counts")
     parser.add_argument("--cachegrind", action="store_true", help="only the cache and branch simulation")
     parser.add_argument("--quick", action="store_true", help="every timed part once, on little text")
@@ -352,6 +353,10 @@ def main():
         startup(rjieba, 1 if args.quick else 3)
         if not args.quick:
             jieba_package(novel_lines(), segmenter, args.jieba_passes)
+        if args.callgrind:
+            for corpus in corpora:
+                print(f"{corpus.name}:")
+                print_callgrind(corpus)
     finally:
         for corpus in corpora:
             corpus.close()

@@ -87,4 +87,6 @@ if __name__ == "__main__":
     try:
         print("second corpus:", songci_corpus.path())
     except songci_corpus.Unavailable as error:
-        sys.exit(f"second corpus: {error}")
+        # The tests on it skip, and say why; in CI, where npm and the registry are there, they fail.
+        print(f"second corpus: {error}", file=sys.stderr)
+        sys.exit(1 if os.environ.get("CI") else 0)

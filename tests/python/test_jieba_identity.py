@@ -82,6 +82,8 @@ def pristine_words(oracle):
 def test_corpus_words_are_pristine_words(request, jieba, pristine_words, corpus, method, as_bytes):
     lines = request.getfixturevalue(corpus)
     theirs = pristine_words(corpus, method, lines)
+    if as_bytes:  # the same cut after the conversion: every fourth line, to keep the suite quick
+        lines, theirs = lines[::4], theirs[::4]
     ours = [getattr(jieba, method)(line.encode() if as_bytes else line) for line in lines]
     assert first_difference(lines, ours, theirs) is None
 
@@ -126,19 +128,21 @@ def test_random_bytes_give_pristine_words(jieba, oracle, sentence):
 
 
 # Each a list of user dictionary files. The rules the library applies to a word of the main
-# dictionary met again, to a line repeated, and to files read in turn must all come out the same.
+# dictionary met again with another weight or tag, to a line repeated, and to files read in turn
+# must all come out the same. Few sets, each mixing several rules: every set costs two loads.
 USER_DICTIONARIES = {
-    "new words": ["方鸿渐 100 nr\n苏小姐 nr\n赵辛楣\n鲍小姐 3 n\n龘 5 n\n东风夜放花千树 2 i\niPhone手机 n\n"],
-    "main words, other weights and tags": ["小姐 1 n\n先生 10000000 x\n清华大学 2 nt\n东风 99999 v\n"
-                                           "相思 1\n明月 x\n的 1 uj\n不知 500000 d\n"],
-    "repeated lines": ["方鸿渐 100 nr\n方鸿渐 100 nr\n方鸿渐 3 x\n小姐 1 n\n小姐 90000 n\n"
-                       "赵辛楣 nr\n赵辛楣 nr\n\n\n"],
-    "several files": ["方鸿渐 5 nr\n孙柔嘉\n", "方鸿渐 50000 nr\n唐晓芙 nr\n小姐 2 n\n",
-                      "孙柔嘉 1 nr\n春风 1 n\n"],
+    "new words, main words reweighed, repeats": [
+        "方鸿渐 100 nr\n苏小姐 nr\n赵辛楣\n鲍小姐 3 n\n龘 5 n\n东风夜放花千树 2 i\niPhone手机 n\n"
+        "小姐 1 n\n先生 10000000 x\n清华大学 2 nt\n东风 99999 v\n相思 1\n明月 x\n的 1 uj\n不知 500000 d\n"
+        "方鸿渐 100 nr\n方鸿渐 3 x\n小姐 90000 n\n赵辛楣 nr\n\n\n来到北 100000000 x\n来到北 1 x\n"
+        "华大 1 x\n华大 900000000 x\n"],
+    "several files, the same words again": ["方鸿渐 5 nr\n孙柔嘉\n来到北 1 x\n北京清 100000000 x\n",
+                                            "方鸿渐 50000 nr\n唐晓芙 nr\n小姐 2 n\n来到北 100000000 x\n",
+                                            "孙柔嘉 1 nr\n春风 1 n\n北京清 1 x\n"],
     "the library's own user dictionary": None,
 }
 USER_SENTENCES = ["方鸿渐和苏小姐、鲍小姐、赵辛楣先生到清华大学", "东风夜放花千树，明月相思不知",
-                  "我的iPhone手机 龘龘龘", "孙柔嘉唐晓芙春风小姐的"]
+                  "我的iPhone手机 龘龘龘", "孙柔嘉唐晓芙春风小姐的", "我来到北京清华大学"]
 
 
 @pytest.mark.parametrize("name", USER_DICTIONARIES)

@@ -10,6 +10,8 @@ bash tests/setup.sh
 if [ -d build/locale ]; then export LOCPATH="$PWD/build/locale"; fi
 
 python3 -m pip install --quiet ".[test]"
+# The segmenter's identity tests: pristine cppjieba's oracle and the second corpus, made once.
+python3 tests/oracle/pristine.py
 
 cmake -S . -B build/tests -DPYTARNTEXT_BUILD_TESTS=ON -DPYTARNTEXT_BUILD_MODULE=OFF
 cmake --build build/tests --parallel 2

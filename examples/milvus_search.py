@@ -33,6 +33,9 @@ QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长",
 VECTOR = "bm25"  # the collection's sparse vector field
 # Exact: the search keeps every weight (the default drops none, said here so that it stays so).
 SEARCH_PARAMS = {"metric_type": "IP", "params": {"drop_ratio_search": 0.0}}
+# Seconds to wait for the engine to answer (and for each call): Milvus Lite's start takes seconds,
+# and a busy machine can take past pymilvus's default of 10.
+START_TIMEOUT = 120
 
 
 def store_indices(model, words):
@@ -118,7 +121,7 @@ def main(argv=None):
     from pymilvus import MilvusClient
 
     uri = args.uri or os.path.join(tempfile.mkdtemp(), "milvus.db")
-    client = MilvusClient(uri)
+    client = MilvusClient(uri, timeout=START_TIMEOUT)
     try:
         make_room(client, args.collection, args.replace)
     except ValueError as error:

@@ -19,3 +19,6 @@ python=$(bash tests/venv.sh)
 # From a neutral directory, so that the installed module is the one under test. pytest exits 5
 # when it collects nothing, which set -e turns into a failure, as a missing test should be.
 cd tests/integration && "$python" -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider .
+
+# Then every example as a user runs it, with what was just installed.
+cd ../.. && bash tests/run_examples.sh --installed

@@ -18,7 +18,7 @@ QUERIES = milvus_search.QUERIES + ["鸿渐 苏小姐 唐小姐 孙小姐 赵辛�
 def store(tmp_path_factory):
     """One Milvus Lite engine for the module: it takes seconds to start."""
     path = str(tmp_path_factory.mktemp("milvus") / "milvus.db")
-    client = pymilvus.MilvusClient(path)
+    client = pymilvus.MilvusClient(path, timeout=milvus_search.START_TIMEOUT)
     yield client
     client.close()
     server_manager_instance.release_server(path)  # the engine outlives its clients: stopped here
@@ -116,7 +116,7 @@ def test_existing_collection_is_kept_unless_replace(store):
 
 def test_script_leaves_an_existing_collection_alone(tmp_path):
     uri = str(tmp_path / "milvus.db")
-    client = pymilvus.MilvusClient(uri)
+    client = pymilvus.MilvusClient(uri, timeout=milvus_search.START_TIMEOUT)
     collection_with_one_vector(client, "weicheng")
     client.close()
     # The engine holds the file: stopped, so that the script's own engine can open it.
@@ -124,7 +124,7 @@ def test_script_leaves_an_existing_collection_alone(tmp_path):
     done = subprocess.run([sys.executable, milvus_search.__file__, "--uri", uri], capture_output=True, text=True,
                           timeout=180)
     assert done.returncode == 2 and "'weicheng' already exists" in done.stderr
-    client = pymilvus.MilvusClient(uri)
+    client = pymilvus.MilvusClient(uri, timeout=milvus_search.START_TIMEOUT)
     assert count(client, "weicheng") == 1
     client.close()
     server_manager_instance.release_server(uri)

@@ -51,7 +51,7 @@ find_missing() {
   fi
   # The tests install into a virtual environment of their own (tests/venv.sh), which brings its pip
   # from ensurepip; Debian ships that apart from the interpreter.
-  if ! python3 -c "import venv, ensurepip" 2>/dev/null; then
+  if ! python3 -c "import venv, ensurepip; ensurepip.version()" 2>/dev/null; then
     need python3-venv "the venv module or ensurepip of $(command -v python3) (for another Python, install its own)"
   fi
   if command -v cmake >/dev/null && command -v c++ >/dev/null && command -v make >/dev/null; then

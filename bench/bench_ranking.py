@@ -1,4 +1,4 @@
-"""How encode_query ranks: the novel's paragraphs against a textbook BM25, before and after the idf floor.
+"""How the novel's paragraphs rank against a textbook BM25: encode_query's weights, and a store's idf.
 
     python bench/bench_ranking.py [--cppjieba DIR] [--top 10] [--verbose]
 
@@ -17,8 +17,11 @@ Printed for each segmentation, one column per query weighting:
 
 "before" is the old query weighting, recomputed here in Python from the same statistics (idf
 divided by the sum, in key order, with no floor); "after" is this build's encode_query, which this
-script first checks against the same formula with the floor. The other columns are alternatives
+script first checks against the same formula with the floor. The floor columns are alternatives
 computed the same way: larger fixed floors, and a floor at a quarter of the vocabulary's mean idf.
+"store idf" is the other route: the same document vectors in a store that computes idf itself from
+the documents it holds (Qdrant's idf modifier, ln(1 + (N - df + 0.5) / (df + 0.5))), queried with a
+weight of 1 per word; its query-weight rows show the idf that the store applies.
 """
 
 import argparse
@@ -110,6 +113,10 @@ def weightings(statistics):
         "floor 0.01": floored(0.01),
         "floor 0.5": floored(0.5),
         "floor mean/4": floored(vocabulary_mean / 4),
+        # A store that counts document frequency itself (Qdrant's idf modifier): unit query weights,
+        # each matched document weight multiplied by the store's idf of its index, which is the
+        # textbook's. Written here as the query weights that give the same scores.
+        "store idf": lambda words: {w: statistics.rsj_idf(w) for w in sorted(set(words))},
     }
 
 

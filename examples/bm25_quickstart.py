@@ -1,5 +1,8 @@
 """Rank a few tokenised documents against a query with BM25 sparse vectors."""
 
+# Annotations unevaluated, so that list[...] runs on Python 3.8 too.
+from __future__ import annotations
+
 import os
 import tempfile
 

@@ -2,7 +2,7 @@
 
     pip install ".[qdrant]"
     python examples/qdrant_search.py [--path DIR | --url URL] [--collection NAME] [--replace]
-                                     [--top 3] [QUERY ...]
+                                     [--ranking encoder|textbook] [--top 3] [QUERY ...]
 
 With no option the collection lives in a new temporary directory through Qdrant's local mode, so no
 server is needed and every run starts afresh; --path DIR keeps the store in DIR, and
@@ -18,10 +18,19 @@ the word's UTF-8, its absolute value, as Qdrant's own BM25 indexes words; the in
 the weights of words that share one added. The counts stay keyed by word, so two words that share
 an index never share a count; the example counts such words in its vocabulary.
 
-Two more things matter. The collection's idf modifier stays off, since encode_query's weights are
-idf already and the store would apply it twice. And stop words are dropped before training and
-before encoding: they tell no paragraph from another, and would only lengthen every vector (the
-query weights need no help: encode_query floors each idf, so they are positive and add up to 1).
+The documents are stored the same way on both routes of --ranking; the query and the collection
+differ:
+- encoder (the default): the query's weights are query_sparse_vector's, the encoder's idf from its
+  counts of occurrences, and the collection's idf modifier stays off, since the store would apply
+  idf a second time;
+- textbook: the collection's idf modifier is on (Modifier.IDF), so the store computes each word's
+  idf from the number of paragraphs that hold it, and the query gives each of its words a weight
+  of 1. A document weight is the textbook BM25 term part over (k1 + 1), so this ranks as textbook
+  BM25 does (bench/bench_ranking.py measures both routes).
+
+Stop words are dropped before training and before encoding, on both routes: they tell no paragraph
+from another, and would only lengthen every vector (the query weights need no help: encode_query
+floors each idf, so they are positive and add up to 1).
 """
 
 import argparse
@@ -34,6 +43,7 @@ from pytarntext import BM25
 
 QUERIES = ["方鸿渐 留学 博士", "苏小姐 爱情", "三闾大学 校长", "赵辛楣", "结婚 离婚 围城"]
 VECTOR = "bm25"  # the collection's one sparse vector
+RANKINGS = ("encoder", "textbook")  # whose idf: the encoder's query weights, or the store's
 
 
 def store_indices(model, words):
@@ -53,8 +63,9 @@ def make_room(client, collection, replace=False):
         client.delete_collection(collection)
 
 
-def build_index(client, collection, paragraphs, jieba, stop_words):
-    """Trains an encoder on the paragraphs and stores each one's vector as point `i`.
+def build_index(client, collection, paragraphs, jieba, stop_words, ranking="encoder"):
+    """Trains an encoder on the paragraphs and stores each one's vector as point `i`, in a
+    collection whose idf modifier is on for the textbook ranking only.
 
     Returns the encoder and the vectors it stored ({point id: {index: weight}}), for comparison.
     """
@@ -70,7 +81,8 @@ def build_index(client, collection, paragraphs, jieba, stop_words):
     client.create_collection(
         collection,
         vectors_config={},
-        sparse_vectors_config={VECTOR: models.SparseVectorParams(modifier=models.Modifier.NONE)},
+        sparse_vectors_config={VECTOR: models.SparseVectorParams(
+            modifier=models.Modifier.IDF if ranking == "textbook" else models.Modifier.NONE)},
     )
     points = [
         models.PointStruct(id=i, vector={VECTOR: sparse_vector(vector)}, payload={"paragraph": paragraphs[i]})
@@ -88,11 +100,14 @@ def sparse_vector(indexed):
     return models.SparseVector(indices=indices, values=values)
 
 
-def search(client, collection, model, jieba, stop_words, query, top):
-    """The best `top` points for a query, as (score, point id, paragraph); the query's weights too."""
+def search(client, collection, model, jieba, stop_words, query, top, ranking="encoder"):
+    """The best `top` points for a query, as (score, point id, paragraph); the query's weights too,
+    by index: the encoder's idf, or 1 for each word where the store applies its own."""
     indexed = model.query_sparse_vector(keywords(jieba, stop_words, query))
     if not indexed[0]:
         return {}, []
+    if ranking == "textbook":
+        indexed = (indexed[0], [1.0] * len(indexed[0]))
     hits = client.query_points(collection, query=sparse_vector(indexed), using=VECTOR, limit=top).points
     return dict(zip(*indexed)), [(hit.score, hit.id, hit.payload["paragraph"]) for hit in hits]
 
@@ -113,6 +128,9 @@ def build_parser():
     parser.add_argument("--collection", type=collection_name, default="weicheng", help="collection to build (default: weicheng)")
     parser.add_argument("--replace", action="store_true",
                         help="delete an existing collection of that name, and all its points, instead of stopping")
+    parser.add_argument("--ranking", choices=RANKINGS, default="encoder",
+                        help="encoder: encode_query's weights, the store's idf off (default); "
+                             "textbook: the store's idf from document frequency, a weight of 1 per query word")
     parser.add_argument("--top", type=positive_int, default=3, help="hits per query (default: 3)")
     add_cppjieba_option(parser)
     return parser
@@ -134,14 +152,15 @@ def main(argv=None):
 
     jieba, stop_words = load_segmenter(args.cppjieba)
     paragraphs = novel_paragraphs(args.cppjieba)
-    model, vectors = build_index(client, args.collection, paragraphs, jieba, stop_words)
+    model, vectors = build_index(client, args.collection, paragraphs, jieba, stop_words, args.ranking)
 
     words = {word for p in paragraphs for word in keywords(jieba, stop_words, p)}
     collisions = len(words) - len(store_indices(model, words))
     print(f"{len(vectors)} paragraphs in collection {args.collection!r}; "
-          f"{len(words):,} distinct words, {collisions} sharing an index with another")
+          f"{len(words):,} distinct words, {collisions} sharing an index with another; "
+          f"{args.ranking} ranking")
     for query in args.queries:
-        weights, hits = search(client, args.collection, model, jieba, stop_words, query, args.top)
+        weights, hits = search(client, args.collection, model, jieba, stop_words, query, args.top, args.ranking)
         print(f"\n{query}  ->  {len(weights)} weighted words")
         for score, point, paragraph in hits:
             print(f"  {score:.4f}  paragraph {point:3d}: {paragraph[:36]}…")

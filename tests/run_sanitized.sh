@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # The C++ tests and the whole Python suite against a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer; any report fails the run. Needs pybind11 (pip) and libgtest-dev.
+# UndefinedBehaviorSanitizer; any report fails the run. Needs libgtest-dev; pybind11 (as the build
+# requirements pin it) and the test requirements go into the checkout's venv (tests/venv.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/sanitize
 
+python=$(bash tests/venv.sh)
+"$python" -m pip install --quiet $("$python" -c 'import tomllib
+toml = tomllib.load(open("pyproject.toml", "rb"))
+print(*[r for r in toml["build-system"]["requires"] if r.startswith("pybind11")],
+      *toml["project"]["optional-dependencies"]["test"])')
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPYTARNTEXT_SANITIZE=ON \
-  -DPYTARNTEXT_BUILD_TESTS=ON -Dpybind11_DIR="$(python3 -m pybind11 --cmakedir)" \
-  -DPython_EXECUTABLE="$(command -v python3)"
+  -DPYTARNTEXT_BUILD_TESTS=ON -Dpybind11_DIR="$("$python" -m pybind11 --cmakedir)" \
+  -DPython_EXECUTABLE="$python"
 cmake --build "$build" --parallel 2
 ctest --test-dir "$build" --output-on-failure --no-tests=error
 
@@ -21,4 +27,4 @@ export PYTHONMALLOC=malloc
 export PYTHONPATH="$PWD/$build"
 # The comma-decimal locale that tests/setup.sh generates where the system has none.
 if [ -d build/locale ]; then export LOCPATH="$PWD/build/locale"; fi
-cd tests/python && python3 -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider .
+cd tests/python && "$python" -m pytest -c ../../pyproject.toml --rootdir ../.. -p no:cacheprovider .

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes this machine ready for tests/run.sh. Finds what the build and the tests need; when something
+# Makes this machine ready for tests/run.sh. Finds what the build and the tests need (python3 with its
+# headers and venv, which tests/run.sh makes the tests' environment with); when something
 # is missing, installs it from Debian's packages if we are root, or says what to install and fails.
 # Where the system has no de_DE.UTF-8 locale (the tests that the model file ignores the process
 # locale need one), generates it into build/locale, for LOCPATH; that needs no root.
@@ -60,6 +61,11 @@ find_missing() {
   if ! python3 -c "import sysconfig, os, sys; sys.exit(not os.path.isfile(os.path.join(sysconfig.get_paths()['include'], 'Python.h')))"; then
     need python3-dev "the headers of $(command -v python3) (for another Python, install its own)"
   fi
+  # The tests install into a virtual environment of their own (tests/venv.sh), which brings its pip
+  # from ensurepip; Debian ships that apart from the interpreter.
+  if ! python3 -c "import venv, ensurepip; ensurepip.version()" 2>/dev/null; then
+    need python3-venv "the venv module or ensurepip of $(command -v python3) (for another Python, install its own)"
+  fi
   if command -v cmake >/dev/null && command -v c++ >/dev/null && command -v make >/dev/null; then
     has_gtest || need libgtest-dev "GoogleTest"
   elif [ ! -f /usr/include/gtest/gtest.h ]; then
@@ -92,11 +98,6 @@ setup: tests/run.sh cannot install what is missing: that needs root and apt-get.
 EOF
     exit 1
   fi
-fi
-
-if ! python3 -m pip --version >/dev/null 2>&1; then
-  echo "setup: $(command -v python3) has no pip; install it (python3 -m ensurepip, or apt-get install python3-pip) or use a virtual environment" >&2
-  exit 1
 fi
 
 if ! has_locale de_DE.UTF-8 && [ ! -d "$locale_dir/de_DE.UTF-8" ]; then

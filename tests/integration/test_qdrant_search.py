@@ -1,3 +1,5 @@
+import collections
+import math
 import subprocess
 import sys
 
@@ -22,6 +24,32 @@ def indexed(tmp_path_factory, cppjieba):
     client.close()
 
 
+@pytest.fixture(scope="module")
+def textbook(indexed, cppjieba):
+    """The other route, in a collection of the same client: the store's idf modifier on. With the
+    paragraphs' words, to score them by a textbook BM25."""
+    client, _, _, jieba, stop_words = indexed
+    paragraphs = qdrant_search.novel_paragraphs(cppjieba)
+    model, vectors = qdrant_search.build_index(client, "textbook", paragraphs, jieba, stop_words, "textbook")
+    documents = {i: qdrant_search.keywords(jieba, stop_words, paragraphs[i]) for i in vectors}
+    return model, vectors, documents
+
+
+def textbook_bm25(documents, words, k1=1.2, b=0.75):
+    """Robertson-Sparck Jones idf (1 added inside the logarithm), document frequency per document."""
+    average = sum(map(len, documents.values())) / len(documents)
+    frequency = collections.Counter(w for d in documents.values() for w in set(d))
+    scores = {}
+    for point, document in documents.items():
+        tf = collections.Counter(document)
+        norm = k1 * (1 - b + b * len(document) / average)
+        matched = [w for w in set(words) if w in tf]
+        if matched:
+            scores[point] = sum(math.log(1 + (len(documents) - frequency[w] + 0.5) / (frequency[w] + 0.5))
+                                * tf[w] * (k1 + 1) / (tf[w] + norm) for w in matched)
+    return scores
+
+
 @pytest.mark.parametrize("query", QUERIES)
 def test_store_ranks_as_a_brute_force_dot_product(indexed, query):
     client, model, vectors, jieba, stop_words = indexed
@@ -44,6 +72,33 @@ def test_store_ranks_as_a_brute_force_dot_product(indexed, query):
         assert exact[point] == pytest.approx(best[rank], rel=FLOAT32, abs=FLOAT32)
 
 
+@pytest.mark.parametrize("query", QUERIES)
+def test_store_idf_with_unit_query_weights_ranks_as_textbook_bm25(indexed, textbook, query):
+    client, _, _, jieba, stop_words = indexed
+    model, vectors, documents = textbook
+    top = 10
+    weights, hits = qdrant_search.search(client, "textbook", model, jieba, stop_words, query, top, "textbook")
+    assert set(weights.values()) == {1.0}
+    # The store's idf, from the number of points that hold each index.
+    holding = collections.Counter(index for vector in vectors.values() for index in vector)
+    idf = {index: math.log((len(vectors) - n + 0.5) / (n + 0.5) + 1) for index, n in holding.items()}
+    exact = {
+        point: sum(idf[index] * vector[index] for index in weights if index in vector)
+        for point, vector in vectors.items()
+        if weights.keys() & vector.keys()
+    }
+    # Each document weight is the textbook term part over k1 + 1: the same scores, scaled.
+    reference = textbook_bm25(documents, qdrant_search.keywords(jieba, stop_words, query))
+    assert reference.keys() == exact.keys()
+    for point, score in exact.items():
+        assert score * (model.k1() + 1) == pytest.approx(reference[point], rel=1e-12)
+    best = sorted(exact.values(), reverse=True)[:top]
+    assert len(hits) == len(best)
+    for rank, (score, point, _) in enumerate(hits):
+        assert score == pytest.approx(exact[point], rel=FLOAT32, abs=FLOAT32)
+        assert exact[point] == pytest.approx(best[rank], rel=FLOAT32, abs=FLOAT32)
+
+
 def test_stop_words_never_reach_the_store(indexed):
     client, model, vectors, jieba, stop_words = indexed
     weights, hits = qdrant_search.search(client, "novel", model, jieba, stop_words, "的 了 。", 10)
@@ -59,7 +114,8 @@ def test_store_indices_are_the_absolute_murmur3_of_utf8(indexed):
     assert qdrant_search.store_indices(model, {"", "a", "围城"}) == [0, 1009084850, 1665008464]
 
 
-@pytest.mark.parametrize("argv", [["--top", "0"], ["--top", "-1"], ["--top", "three"], ["--collection", ""],
+@pytest.mark.parametrize("argv", [["--top", "0"], ["--top", "-1"], ["--top", "three"], ["--ranking", "bm25"],
+                                  ["--collection", ""],
                                   ["--collection", "a/b"], ["--collection", ".."], ["--cppjieba", "/nonexistent"]])
 def test_options_that_make_no_sense_are_refused(argv, capsys):
     with pytest.raises(SystemExit) as refused:

@@ -1,9 +1,9 @@
 #pragma once
 
 // The dictionary's trie as flat tables: the children of the root in a table over the Basic
-// Multilingual Plane, every other edge in one open-addressed hash table keyed by (node, character).
-// A step is one load of a 24-byte slot that also holds the word that ends there, if any. Nothing
-// recurses over a word's length: building is a loop, freeing is two vectors.
+// Multilingual Plane, every other edge in one open-addressed hash table of 12-byte slots keyed by
+// (node, character), each also telling whether a word ends at the child; the words' weights in an
+// array by node. Nothing recurses over a word's length: building is a loop, freeing three vectors.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,11 +18,8 @@ class Dictionary {
   static constexpr std::uint32_t kWord = 1;        // a word ends at this node
   static constexpr std::uint32_t kUserSingle = 2;  // a user dictionary has this one-character word
 
-  // Where a step leads: `node` (0 where the root's table has no child), the flags above, and the
-  // weight of the word that ends there (of the last line that gave it, as in the library).
-  struct Slot {
-    std::uint64_t key;  // (parent << 32) | character; kEmpty when free
-    double weight;
+  // Where a step leads: `node` (0: nowhere) and the flags above.
+  struct Step {
     std::uint32_t node;
     std::uint32_t flags;
   };
@@ -34,43 +31,51 @@ class Dictionary {
   // Marks a one-character user word, which the mixed cut keeps away from the HMM.
   void mark_user_single(Rune rune);
 
-  // The root's child for `rune`, or null.
-  const Slot* root(Rune rune) const {
-    if (rune < kRootTable) return _root[rune].node != 0 ? &_root[rune] : nullptr;
+  Step root(Rune rune) const {
+    if (rune < kRootTable) return _root[rune];
     return child(0, rune);
   }
-  // The child of `node` for `rune`, or null.
-  const Slot* child(std::uint32_t node, Rune rune) const {
-    const std::uint64_t key = (std::uint64_t{node} << 32) | rune;
-    for (std::size_t at = slot_of(key);; at = (at + 1) & _mask) {
-      const Slot& slot = _slots[at];
-      if (slot.key == key) return &slot;
-      if (slot.key == kEmpty) return nullptr;
+  Step child(std::uint32_t node, Rune rune) const {
+    for (std::size_t at = slot_of(node, rune);; at = (at + 1) & _mask) {
+      const Edge& edge = _edges[at];
+      if (edge.parent == node && edge.rune == rune) {
+        return {edge.child & kNodeMask, edge.child >> kFlagShift};
+      }
+      if (edge.child == 0) return {0, 0};
     }
   }
-  // The word of exactly these characters, or null.
-  const Slot* find(const Rune* runes, std::size_t size) const;
-  bool is_user_single(Rune rune) const {
-    const Slot* slot = root(rune);
-    return slot != nullptr && (slot->flags & kUserSingle) != 0;
-  }
+  // The weight of the word that ends at `node` (of the last line that gave it, as in the library).
+  double weight(std::uint32_t node) const { return _weights[node]; }
+  // Whether a word of exactly these characters is in the dictionary.
+  bool contains(const Rune* runes, std::size_t size) const;
+  bool is_user_single(Rune rune) const { return (root(rune).flags & kUserSingle) != 0; }
 
  private:
   static constexpr Rune kRootTable = 0x10000;
-  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  static constexpr int kFlagShift = 30;
+  static constexpr std::uint32_t kNodeMask = (std::uint32_t{1} << kFlagShift) - 1;
 
-  std::size_t slot_of(std::uint64_t key) const {
+  struct Edge {
+    std::uint32_t parent;
+    Rune rune;
+    std::uint32_t child;  // the node, the flags in its top bits; 0 when the slot is free
+  };
+
+  std::size_t slot_of(std::uint32_t node, Rune rune) const {
+    const std::uint64_t key = (std::uint64_t{node} << 32) | rune;
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> _shift);
   }
-  Slot& step(std::uint32_t node, Rune rune);  // the child, made if missing
+  // The node of the child, made if missing; `flags` are added to it.
+  std::uint32_t step(std::uint32_t node, Rune rune, std::uint32_t flags);
+  std::uint32_t new_node();
   void grow();
 
-  std::vector<Slot> _root;
-  std::vector<Slot> _slots;
+  std::vector<Step> _root;
+  std::vector<Edge> _edges;
+  std::vector<double> _weights;  // by node; the root is node 0
   std::size_t _mask = 0;
   int _shift = 0;
   std::size_t _used = 0;
-  std::uint32_t _nodes = 0;  // node ids handed out; the root is 0
 };
 
 }  // namespace pytarntext::segmenter

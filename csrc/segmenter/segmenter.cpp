@@ -1,6 +1,7 @@
 #include "segmenter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -82,32 +83,29 @@ class Segmenter::Cut {
   // that start there in the order the trie finds them, the first one its own (a word or not).
   void route(std::size_t begin, std::size_t end) {
     for (std::size_t i = end; i-- > begin;) {
-      const Dictionary::Slot* slot = _dictionary.root(_runes[i]);
+      const Dictionary::Step first = _dictionary.root(_runes[i]);
       double best = kMinDouble;
       std::size_t best_length = 1;
       double value = 0.0;
       if (i + 1 < end) value += _route[i + 1];
-      if (slot != nullptr && (slot->flags & Dictionary::kWord) != 0) {
-        value += slot->weight;
+      if ((first.flags & Dictionary::kWord) != 0) {
+        value += _dictionary.weight(first.node);
       } else {
         value += _min_weight;
       }
       if (value > best) best = value;
-      if (slot != nullptr) {
-        std::uint32_t node = slot->node;
-        const std::size_t last = std::min(end, i + kLongestDagWord);
-        for (std::size_t j = i + 1; j < last; ++j) {
-          const Dictionary::Slot* next = _dictionary.child(node, _runes[j]);
-          if (next == nullptr) break;
-          node = next->node;
-          if ((next->flags & Dictionary::kWord) == 0) continue;
-          double through = 0.0;
-          if (j + 1 < end) through += _route[j + 1];
-          through += next->weight;
-          if (through > best) {
-            best = through;
-            best_length = j - i + 1;
-          }
+      std::uint32_t node = first.node;
+      const std::size_t last = std::min(end, i + kLongestDagWord);
+      for (std::size_t j = i + 1; node != 0 && j < last; ++j) {
+        const Dictionary::Step next = _dictionary.child(node, _runes[j]);
+        node = next.node;
+        if ((next.flags & Dictionary::kWord) == 0) continue;
+        double through = 0.0;
+        if (j + 1 < end) through += _route[j + 1];
+        through += _dictionary.weight(node);
+        if (through > best) {
+          best = through;
+          best_length = j - i + 1;
         }
       }
       _route[i] = best;
@@ -190,11 +188,11 @@ class Segmenter::Cut {
     const std::size_t length = end - begin;
     if (_search && length > 2) {
       for (std::size_t i = begin; i + 2 <= end; ++i) {
-        if (_dictionary.find(_runes + i, 2) != nullptr) span(i, i + 2);
+        if (_dictionary.contains(_runes + i, 2)) span(i, i + 2);
       }
       if (length > 3) {
         for (std::size_t i = begin; i + 3 <= end; ++i) {
-          if (_dictionary.find(_runes + i, 3) != nullptr) span(i, i + 3);
+          if (_dictionary.contains(_runes + i, 3)) span(i, i + 3);
         }
       }
     }
@@ -236,41 +234,42 @@ Segmenter::Segmenter(std::string_view dictionary, std::string_view hmm_model,
   for (const std::string_view text : user_dictionaries) load_user(text);
 }
 
-// DictTrie::LoadDict, CalcFreqSum, CalculateWeight and SetStaticWordWeights.
+// DictTrie::LoadDict, CalcFreqSum, CalculateWeight and SetStaticWordWeights, in two passes over
+// the text: the frequencies' sum, then the words with their weights.
 void Segmenter::load_main(std::string_view text) {
-  struct Entry {
-    std::string_view word;
-    double weight;
+  std::vector<double> frequencies;
+  const auto each_entry = [&](auto&& visit) {
+    for_each_line(text, [&](std::string_view line, std::size_t) {
+      std::array<std::string_view, 3> fields;
+      if (split_fields(line, ' ', fields) != 3) {
+        throw std::invalid_argument("a dictionary line does not split into three fields");
+      }
+      visit(fields[0], fields[1]);
+    });
   };
-  std::vector<Entry> entries;
-  for_each_line(text, [&](std::string_view line, std::size_t) {
-    const auto fields = split_fields(line, " ");
-    if (fields.size() != 3) {
-      throw std::invalid_argument("a dictionary line does not split into three fields");
-    }
-    entries.push_back({fields[0], read_double(fields[1])});
+  each_entry([&](std::string_view, std::string_view frequency) {
+    frequencies.push_back(read_double(frequency));
   });
-  if (entries.empty()) throw std::invalid_argument("the dictionary has no entry");
+  if (frequencies.empty()) throw std::invalid_argument("the dictionary has no entry");
   double sum = 0.0;
-  for (const Entry& entry : entries) sum += entry.weight;
+  for (const double frequency : frequencies) sum += frequency;
   _frequency_sum = sum;
-  std::vector<double> weights;
-  weights.reserve(entries.size());
+  // The sorted weights' first and middle values, whatever the order of equal ones: the weight is
+  // a monotonic function of the frequency, so they are the weights of those frequencies.
+  const auto weight_of = [sum](double frequency) { return std::log(double(frequency) / sum); };
+  std::vector<double> sorted = frequencies;
+  _min_weight = weight_of(*std::min_element(sorted.begin(), sorted.end()));
+  std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+  _median_weight = weight_of(sorted[sorted.size() / 2]);
+  std::vector<double>().swap(sorted);
   std::vector<Rune> runes;
-  for (Entry& entry : entries) {
-    entry.weight = std::log(double(entry.weight) / sum);
-    weights.push_back(entry.weight);
-  }
-  // The sorted weights' first and middle values, whatever the order of equal ones.
-  _min_weight = *std::min_element(weights.begin(), weights.end());
-  std::nth_element(weights.begin(), weights.begin() + weights.size() / 2, weights.end());
-  _median_weight = weights[weights.size() / 2];
-  for (const Entry& entry : entries) {
+  std::size_t index = 0;
+  each_entry([&](std::string_view word, std::string_view) {
     bool decoded = false;
-    decode_word(entry.word, runes, decoded);
+    decode_word(word, runes, decoded);
     if (!decoded) throw std::invalid_argument("a dictionary word is not UTF-8");
-    _dictionary.insert(runes.data(), runes.size(), entry.weight);
-  }
+    _dictionary.insert(runes.data(), runes.size(), weight_of(frequencies[index++]));
+  });
 }
 
 // DictTrie::LoadUserDict: a line is a word, a word and a tag, or a word, a frequency and a tag.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -72,8 +73,8 @@ std::string check_main_dictionary(const std::string& path) {
   std::string content = read_data_file(path);
   std::size_t entries = 0;
   for_each_line(content, [&](std::string_view line, std::size_t number) {
-    const auto fields = split_fields(line, " ");
-    if (fields.size() != 3)
+    std::array<std::string_view, 3> fields;
+    if (split_fields(line, ' ', fields) != 3)
       fail(path, number, "expected three fields separated by single spaces: word frequency tag");
     if (count_runes(fields[0]) < 0) fail(path, number, "the word is not UTF-8");
     const double frequency = to_number(fields[1]);

@@ -4,6 +4,8 @@
 // as limonp::Split cuts them, numbers as atof and atoi read them.
 
 #include <array>
+#include <charconv>
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -48,6 +50,35 @@ std::size_t split_fields(std::string_view text, char separator,
   return count;
 }
 
+// for_each_line and split_fields(line, ' ', fields) in one pass over the bytes, for files of many
+// short lines: visit(line, fields, count, number from 1), `count` as split_fields gives it.
+template <std::size_t N, class Visit>
+void for_each_line_fields(std::string_view content, Visit&& visit) {
+  const char* at = content.data();
+  const char* const end = at + content.size();
+  std::size_t number = 0;
+  while (at != end) {
+    const char* const line_start = at;
+    std::array<std::string_view, N> fields;
+    std::size_t count = 0;
+    const char* field_start = at;
+    while (at != end && *at != '\n') {
+      if (*at == ' ') {
+        if (count < N) fields[count] = std::string_view(field_start, at - field_start);
+        ++count;
+        field_start = at + 1;
+      }
+      ++at;
+    }
+    if (field_start != at) {  // a last field, unless it is empty
+      if (count < N) fields[count] = std::string_view(field_start, at - field_start);
+      ++count;
+    }
+    visit(std::string_view(line_start, at - line_start), fields, count, ++number);
+    if (at != end) ++at;
+  }
+}
+
 // visit(line, number from 1) for each line: split at line feeds, no final empty line.
 template <class Visit>
 void for_each_line(std::string_view content, Visit&& visit) {
@@ -60,18 +91,36 @@ void for_each_line(std::string_view content, Visit&& visit) {
   }
 }
 
-// The library's own conversions (same functions, same locale). A field of decimal digits alone,
-// which is what dictionaries hold, reads the same in any locale, and both conversions round
-// correctly: it takes the faster one.
-inline double read_double(std::string_view field) {
-  if (!field.empty() && field.size() <= 15 &&
-      field.find_first_not_of("0123456789") == std::string_view::npos) {
-    std::uint64_t value = 0;
-    for (const char digit : field) value = value * 10 + static_cast<std::uint64_t>(digit - '0');
-    return static_cast<double>(value);  // below 10^15 < 2^53: exact
+// The library's own conversion, atof, made faster where that gives the same double. Decimal digits
+// alone (what dictionaries hold) read the same in any locale and are exact below 10^15. A field
+// that std::from_chars reads whole is a plain decimal number, which both round correctly to the
+// same double where the locale's decimal point is '.'. Anything else (signs, spaces, hexadecimal,
+// inf, another decimal point) goes to atof itself. One reader per file: the locale is looked up
+// once.
+class NumberReader {
+ public:
+  NumberReader() : _plain_point(std::string_view(std::localeconv()->decimal_point) == ".") {}
+
+  double operator()(std::string_view field) const {
+    if (!field.empty() && field.size() <= 15 &&
+        field.find_first_not_of("0123456789") == std::string_view::npos) {
+      std::uint64_t value = 0;
+      for (const char digit : field) value = value * 10 + static_cast<std::uint64_t>(digit - '0');
+      return static_cast<double>(value);
+    }
+    if (_plain_point) {
+      double value = 0.0;
+      const char* const end = field.data() + field.size();
+      const auto [stop, error] = std::from_chars(field.data(), end, value);
+      if (error == std::errc() && stop == end) return value;
+    }
+    return std::atof(std::string(field).c_str());
   }
-  return std::atof(std::string(field).c_str());
-}
+
+ private:
+  bool _plain_point;
+};
+
 inline int read_int(std::string_view field) { return std::atoi(std::string(field).c_str()); }
 
 // std::isspace in the C locale, which limonp's Trim uses.

@@ -29,7 +29,7 @@ class ModelLines {
   std::string_view _text;
 };
 
-HmmModel::Row read_row(std::string_view line) {
+HmmModel::Row read_row(std::string_view line, const NumberReader& read_double) {
   const auto fields = split_fields(line, " ");
   if (fields.size() != HmmModel::kStates) {
     throw std::invalid_argument("an HMM probability line does not hold four numbers");
@@ -44,8 +44,9 @@ HmmModel::Row read_row(std::string_view line) {
 HmmModel::HmmModel(std::string_view text) : _index(kIndexed, 0), _rows(1) {
   _rows[0].fill(kMinDouble);
   ModelLines lines(text);
-  start = read_row(lines.next());
-  for (Row& row : transition) row = read_row(lines.next());
+  const NumberReader read_double;
+  start = read_row(lines.next(), read_double);
+  for (Row& row : transition) row = read_row(lines.next(), read_double);
   std::unordered_map<Rune, std::uint32_t> row_of;
   for (int state = 0; state < kStates; ++state) {
     for (const std::string_view entry : split_fields(lines.next(), ",")) {

@@ -238,14 +238,15 @@ Segmenter::Segmenter(std::string_view dictionary, std::string_view hmm_model,
 // the text: the frequencies' sum, then the words with their weights.
 void Segmenter::load_main(std::string_view text) {
   std::vector<double> frequencies;
+  const NumberReader read_double;
   const auto each_entry = [&](auto&& visit) {
-    for_each_line(text, [&](std::string_view line, std::size_t) {
-      std::array<std::string_view, 3> fields;
-      if (split_fields(line, ' ', fields) != 3) {
-        throw std::invalid_argument("a dictionary line does not split into three fields");
-      }
-      visit(fields[0], fields[1]);
-    });
+    for_each_line_fields<3>(
+        text, [&](std::string_view, const auto& fields, std::size_t count, std::size_t) {
+          if (count != 3) {
+            throw std::invalid_argument("a dictionary line does not split into three fields");
+          }
+          visit(fields[0], fields[1]);
+        });
   };
   each_entry([&](std::string_view, std::string_view frequency) {
     frequencies.push_back(read_double(frequency));

@@ -67,14 +67,13 @@ std::string read_data_file(const std::string& path) {
   throw DataFileFormatError(path + ": " + what);
 }
 
-double to_number(std::string_view field) { return segmenter::read_double(field); }
-
 std::string check_main_dictionary(const std::string& path) {
   std::string content = read_data_file(path);
+  const segmenter::NumberReader to_number;
   std::size_t entries = 0;
-  for_each_line(content, [&](std::string_view line, std::size_t number) {
-    std::array<std::string_view, 3> fields;
-    if (split_fields(line, ' ', fields) != 3)
+  segmenter::for_each_line_fields<3>(content, [&](std::string_view, const auto& fields,
+                                                  std::size_t count, std::size_t number) {
+    if (count != 3)
       fail(path, number, "expected three fields separated by single spaces: word frequency tag");
     if (count_runes(fields[0]) < 0) fail(path, number, "the word is not UTF-8");
     const double frequency = to_number(fields[1]);
@@ -165,21 +164,25 @@ void check_idf_table(const std::string& path,
                      std::vector<std::pair<const char*, std::string>>& skipped) {
   std::size_t lines = 0;
   double sum = 0.0;
-  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
-    lines = number;
-    const std::string lineno = std::to_string(number - 1);
-    if (line.empty()) {
-      skipped.emplace_back("KeywordExtractor.hpp:106", "lineno: " + lineno + " empty. skipped.");
-      return;
-    }
-    const auto fields = split_fields(line, " ");
-    if (fields.size() == 2) {
-      sum += to_number(fields[1]);
-    } else {
-      skipped.emplace_back("KeywordExtractor.hpp:111", "line: " + std::string(line) + ", lineno: " +
-                                                           lineno + " empty. skipped.");
-    }
-  });
+  const segmenter::NumberReader to_number;
+  segmenter::for_each_line_fields<2>(
+      read_data_file(path),
+      [&](std::string_view line, const auto& fields, std::size_t count, std::size_t number) {
+        lines = number;
+        const auto lineno = [number] { return std::to_string(number - 1); };
+        if (line.empty()) {
+          skipped.emplace_back("KeywordExtractor.hpp:106",
+                               "lineno: " + lineno() + " empty. skipped.");
+          return;
+        }
+        if (count == 2) {
+          sum += to_number(fields[1]);
+        } else {
+          skipped.emplace_back(
+              "KeywordExtractor.hpp:111",
+              "line: " + std::string(line) + ", lineno: " + lineno() + " empty. skipped.");
+        }
+      });
   if (lines == 0) fail(path, "the IDF table is empty");
   if (!(sum / static_cast<double>(lines) > 0.0)) {
     fail(path, "the average IDF of the table is not a positive number");

@@ -255,13 +255,16 @@ void Segmenter::load_main(std::string_view text) {
   double sum = 0.0;
   for (const double frequency : frequencies) sum += frequency;
   _frequency_sum = sum;
-  // The sorted weights' first and middle values, whatever the order of equal ones: the weight is
-  // a monotonic function of the frequency, so they are the weights of those frequencies.
-  const auto weight_of = [sum](double frequency) { return std::log(double(frequency) / sum); };
-  std::vector<double> sorted = frequencies;
-  _min_weight = weight_of(*std::min_element(sorted.begin(), sorted.end()));
+  // The sorted weights' first and middle values, whatever the order of equal ones.
+  std::vector<double> weights(frequencies.size());
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    weights[i] = std::log(double(frequencies[i]) / sum);
+  }
+  std::vector<double>().swap(frequencies);
+  std::vector<double> sorted = weights;
+  _min_weight = *std::min_element(sorted.begin(), sorted.end());
   std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-  _median_weight = weight_of(sorted[sorted.size() / 2]);
+  _median_weight = sorted[sorted.size() / 2];
   std::vector<double>().swap(sorted);
   std::vector<Rune> runes;
   std::size_t index = 0;
@@ -269,7 +272,7 @@ void Segmenter::load_main(std::string_view text) {
     bool decoded = false;
     decode_word(word, runes, decoded);
     if (!decoded) throw std::invalid_argument("a dictionary word is not UTF-8");
-    _dictionary.insert(runes.data(), runes.size(), weight_of(frequencies[index++]));
+    _dictionary.insert(runes.data(), runes.size(), weights[index++]);
   });
 }
 

@@ -89,7 +89,7 @@ class Segmenter::Cut {
       double value = 0.0;
       if (i + 1 < end) value += _route[i + 1];
       if ((first.flags & Dictionary::kWord) != 0) {
-        value += _dictionary.weight(first.node);
+        value += first.weight;
       } else {
         value += _min_weight;
       }
@@ -102,7 +102,7 @@ class Segmenter::Cut {
         if ((next.flags & Dictionary::kWord) == 0) continue;
         double through = 0.0;
         if (j + 1 < end) through += _route[j + 1];
-        through += _dictionary.weight(node);
+        through += next.weight;
         if (through > best) {
           best = through;
           best_length = j - i + 1;
@@ -232,6 +232,7 @@ Segmenter::Segmenter(std::string_view dictionary, std::string_view hmm_model,
     : _hmm(hmm_model) {
   load_main(dictionary);
   for (const std::string_view text : user_dictionaries) load_user(text);
+  _dictionary.freeze();
 }
 
 // DictTrie::LoadDict, CalcFreqSum, CalculateWeight and SetStaticWordWeights, in two passes over

@@ -84,3 +84,20 @@ foreach(needed IN LISTS _needed PYTARNTEXT_CPPJIEBA_DATA)
   endif()
 endforeach()
 message(STATUS "cppjieba: ${PYTARNTEXT_CPPJIEBA_DIR}")
+
+# A test or fuzzer that builds the pristine library as its oracle: its headers (SYSTEM: not ours to
+# keep free of warnings), and where its dictionaries and its test data (the novel) are.
+function(pytarntext_use_pristine_cppjieba target)
+  target_include_directories(${target} SYSTEM PRIVATE
+    "${PYTARNTEXT_CPPJIEBA_DIR}/include" "${PYTARNTEXT_CPPJIEBA_DIR}/deps/limonp/include")
+  target_compile_definitions(${target} PRIVATE
+    PYTARNTEXT_DICT_DIR="${PYTARNTEXT_CPPJIEBA_DIR}/dict"
+    PYTARNTEXT_TEST_DATA_DIR="${PYTARNTEXT_CPPJIEBA_DIR}/test/testdata")
+  # Its log lines name its file by __FILE__: as "DictTrie.hpp", as the module's own segmenter names
+  # it, not by the path of the tree it was built from (fetched into .cache/ or the user's own).
+  get_filename_component(tree "${PYTARNTEXT_CPPJIEBA_DIR}" REALPATH)
+  foreach(dir "${PYTARNTEXT_CPPJIEBA_DIR}" "${tree}")
+    target_compile_options(${target} PRIVATE "-ffile-prefix-map=${dir}/=cppjieba/"
+      "-ffile-prefix-map=${dir}/include/cppjieba/=" "-ffile-prefix-map=${dir}/deps/limonp/include/limonp/=")
+  endforeach()
+endfunction()

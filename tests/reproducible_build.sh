@@ -33,7 +33,7 @@ if ! cmp "${modules[0]}" "${modules[1]}"; then
   exit 1
 fi
 # grep -c reads to the end: -q would stop early, and strings fail on the closed pipe.
-strings -a "${modules[0]}" | grep -c -x "DictTrie.hpp" >/dev/null || {
+strings -a "${modules[0]}" | grep -c -E "^DictTrie\.hpp:[0-9]+$" >/dev/null || {
   echo "FAIL: the module does not name cppjieba's DictTrie.hpp as itself" >&2
   exit 1
 }

@@ -12,7 +12,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" --parallel 2
 mkdir -p "$build/artifacts"
 
-for target in json_parser bm25_model bm25_state token_frequency jieba_cut; do
+for target in json_parser bm25_model bm25_state token_frequency jieba_cut jieba_differential; do
   corpus="$build/corpus/$target"
   mkdir -p "$corpus"
   # Standard error is closed: the parser and the segmenter report every bad input there.

@@ -4,55 +4,32 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "posix/descriptor.h"
+#include "segmenter/fields.h"
+#include "segmenter/library_log.h"
+#include "segmenter/utf8.h"
 
 namespace pytarntext {
 namespace {
 
-// cppjieba's splitting: a field per separator, the last one dropped when empty.
-std::vector<std::string_view> split_fields(std::string_view text, std::string_view separators) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find_first_of(separators, start);
-    if (end == std::string_view::npos) {
-      fields.push_back(text.substr(start));
-      break;
-    }
-    fields.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return fields;
-}
+using segmenter::for_each_line;
+using segmenter::split_fields;
+using segmenter::trimmed;
 
 // The number of characters cppjieba's UTF-8 decoder finds in `text`, or -1 where it gives up.
 long count_runes(std::string_view text) {
   long runes = 0;
-  for (std::size_t at = 0; at < text.size(); ++runes) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t left = text.size() - at;
-    std::size_t length = 0;
-    if (lead < 0x80) {
-      length = 1;
-    } else if (lead <= 0xDF && left > 1) {
-      length = 2;
-    } else if (lead <= 0xEF && left > 2) {
-      length = 3;
-    } else if (lead <= 0xF7 && left > 3) {
-      length = 4;
-    } else {
-      return -1;
-    }
-    at += length;
-  }
+  if (!segmenter::for_each_rune(text, [&](segmenter::Rune, std::size_t) { ++runes; })) return -1;
   return runes;
 }
 
@@ -63,7 +40,7 @@ std::string read_data_file(const std::string& path) {
   }
   const tarn::posix::Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!file.is_open()) throw DataFileOpenError(errno, path);
-  struct stat status{};
+  struct stat status {};
   if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     throw DataFileOpenError(S_ISDIR(status.st_mode) ? EISDIR : EINVAL, path);
   }
@@ -82,18 +59,6 @@ std::string read_data_file(const std::string& path) {
   return content;
 }
 
-// The lines std::getline yields: split at line feeds, no final empty line.
-template <class Visit>
-void for_each_line(std::string_view content, Visit&& visit) {
-  std::size_t number = 0;
-  while (!content.empty()) {
-    const std::size_t end = content.find('\n');
-    visit(content.substr(0, end), ++number);
-    if (end == std::string_view::npos) break;
-    content.remove_prefix(end + 1);
-  }
-}
-
 [[noreturn]] void fail(const std::string& path, std::size_t line, const std::string& what) {
   throw DataFileFormatError(path + ", line " + std::to_string(line) + ": " + what);
 }
@@ -102,24 +67,13 @@ void for_each_line(std::string_view content, Visit&& visit) {
   throw DataFileFormatError(path + ": " + what);
 }
 
-// atof, as the library converts numbers (same function, same locale).
-double to_number(std::string_view field) { return std::atof(std::string(field).c_str()); }
-
-bool is_c_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string_view trimmed(std::string_view line) {
-  while (!line.empty() && is_c_space(line.front())) line.remove_prefix(1);
-  while (!line.empty() && is_c_space(line.back())) line.remove_suffix(1);
-  return line;
-}
-
-void check_main_dictionary(const std::string& path) {
+std::string check_main_dictionary(const std::string& path) {
+  std::string content = read_data_file(path);
+  const segmenter::NumberReader to_number;
   std::size_t entries = 0;
-  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
-    const auto fields = split_fields(line, " ");
-    if (fields.size() != 3)
+  segmenter::for_each_line_fields<3>(content, [&](std::string_view, const auto& fields,
+                                                  std::size_t count, std::size_t number) {
+    if (count != 3)
       fail(path, number, "expected three fields separated by single spaces: word frequency tag");
     if (count_runes(fields[0]) < 0) fail(path, number, "the word is not UTF-8");
     const double frequency = to_number(fields[1]);
@@ -129,10 +83,18 @@ void check_main_dictionary(const std::string& path) {
     ++entries;
   });
   if (entries == 0) fail(path, "the dictionary has no entry");
+  return content;
 }
 
-void check_user_dictionary(const std::string& path) {
-  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
+std::string check_user_dictionary(const std::string& path) {
+  std::string content = read_data_file(path);
+  // The library keeps a byte-order mark in the first word, which then matches no text.
+  if (content.starts_with("\xEF\xBB\xBF")) {
+    fail(path, 1,
+         "the file begins with a UTF-8 byte-order mark, which would stay in the first word: save "
+         "it as UTF-8 without one");
+  }
+  for_each_line(content, [&](std::string_view line, std::size_t number) {
     if (line.empty()) return;
     const auto fields = split_fields(line, " ");
     if (fields.size() > 3) {
@@ -145,11 +107,15 @@ void check_user_dictionary(const std::string& path) {
            "the word holds a tab, where sentences are split, so it is never found: fields are "
            "separated by single spaces");
     }
+    // The library skips a word its decoder gives up on with only an ERROR line, and matches one
+    // that its lenient decoder takes (GBK, say) against unrelated characters.
+    if (!segmenter::is_strict_utf8(fields[0])) fail(path, number, "the word is not UTF-8");
     // The library takes the logarithm of atoi's reading: 0 and below give a weight of -inf or NaN.
     if (fields.size() == 3 && std::atoi(std::string(fields[1]).c_str()) <= 0) {
       fail(path, number, "the frequency is not a positive integer");
     }
   });
+  return content;
 }
 
 bool is_emission_line(std::string_view line) {
@@ -171,10 +137,11 @@ void check_no_user_dictionary() {
   }
 }
 
-void check_hmm_model(const std::string& path) {
+std::string check_hmm_model(const std::string& path) {
+  std::string content = read_data_file(path);
   // The start line, four transition lines, four emission lines; blank and "#" lines do not count.
   std::size_t seen = 0;
-  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
+  for_each_line(content, [&](std::string_view line, std::size_t number) {
     line = trimmed(line);
     if (line.empty() || line.front() == '#' || seen == 9) return;
     if (seen < 5 && split_fields(line, " ").size() != 4) {
@@ -189,17 +156,33 @@ void check_hmm_model(const std::string& path) {
   if (seen < 9) {
     fail(path, "the model ends after " + std::to_string(seen) + " of its 9 probability lines");
   }
+  return content;
 }
 
-void check_idf_table(const std::string& path) {
+// The ERROR lines the library logs for the lines it skips (numbered from 0) go to `skipped`.
+void check_idf_table(const std::string& path,
+                     std::vector<std::pair<const char*, std::string>>& skipped) {
   std::size_t lines = 0;
   double sum = 0.0;
-  for_each_line(read_data_file(path), [&](std::string_view line, std::size_t number) {
-    lines = number;
-    if (line.empty()) return;
-    const auto fields = split_fields(line, " ");
-    if (fields.size() == 2) sum += to_number(fields[1]);
-  });
+  const segmenter::NumberReader to_number;
+  segmenter::for_each_line_fields<2>(
+      read_data_file(path),
+      [&](std::string_view line, const auto& fields, std::size_t count, std::size_t number) {
+        lines = number;
+        const auto lineno = [number] { return std::to_string(number - 1); };
+        if (line.empty()) {
+          skipped.emplace_back("KeywordExtractor.hpp:106",
+                               "lineno: " + lineno() + " empty. skipped.");
+          return;
+        }
+        if (count == 2) {
+          sum += to_number(fields[1]);
+        } else {
+          skipped.emplace_back(
+              "KeywordExtractor.hpp:111",
+              "line: " + std::string(line) + ", lineno: " + lineno() + " empty. skipped.");
+        }
+      });
   if (lines == 0) fail(path, "the IDF table is empty");
   if (!(sum / static_cast<double>(lines) > 0.0)) {
     fail(path, "the average IDF of the table is not a positive number");
@@ -215,19 +198,24 @@ void check_stop_words(const std::string& path) {
 
 }  // namespace
 
-void check_jieba_files(const JiebaPaths& paths) {
-  check_main_dictionary(paths.dict_path);
+JiebaTexts read_jieba_files(const JiebaPaths& paths) {
+  JiebaTexts texts;
+  texts.dictionary = check_main_dictionary(paths.dict_path);
   if (paths.user_dict_path.empty()) {
     check_no_user_dictionary();
   } else {
     // Split exactly as the library splits them: "a||b" names an empty path.
     for (const std::string_view name : split_fields(paths.user_dict_path, "|;")) {
-      check_user_dictionary(std::string(name));
+      texts.user_dictionaries.push_back(check_user_dictionary(std::string(name)));
     }
   }
-  check_hmm_model(paths.hmm_path);
-  check_idf_table(paths.idf_path);
+  texts.hmm_model = check_hmm_model(paths.hmm_path);
+  std::vector<std::pair<const char*, std::string>> skipped;
+  check_idf_table(paths.idf_path, skipped);
   check_stop_words(paths.stop_word_path);
+  // Logged once every file has passed, as the library logs them while it loads a good set.
+  for (const auto& [source, line] : skipped) segmenter::log_library_error(source, line);
+  return texts;
 }
 
 }  // namespace pytarntext

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/instance.h"
@@ -13,20 +14,20 @@
 #include "binding/pickling.h"
 #include "binding/without_lock.h"
 #include "binding/word_casters.h"
-#include "cppjieba/Jieba.hpp"
 #include "data_files.h"
+#include "segmenter/segmenter.h"
 #include "word_cache.h"
 
 namespace pytarntext {
 
 namespace py = pybind11;
 
-// The Python class: the library's facade with the paths it was read from, and the str objects of
-// the words it has returned. A pickle carries the paths; a copy shares the facade, which
-// segmentation only reads, and starts a cache of its own.
+// The Python class: the segmenter with the paths it was read from, and the str objects of the words
+// it has returned. A pickle carries the paths; a copy shares the segmenter, which cutting only
+// reads, and starts a cache of its own.
 struct Segmenter {
   JiebaPaths paths;
-  std::shared_ptr<const cppjieba::Jieba> jieba;
+  std::shared_ptr<const segmenter::Segmenter> segmenter;
   WordCache words;
 };
 
@@ -37,22 +38,20 @@ PYTARNTEXT_REFUSE_UNFILLED_INSTANCES(pytarntext::Segmenter);
 namespace pytarntext {
 namespace {
 
-using cppjieba::Jieba;
-
 constexpr int kStateVersion = 1;
 
-// Checks the five files before the library reads them: it meets a bad file by ending the process.
-// Both are plain C++ that can take a second or more, so they run without the interpreter lock, and
-// a fault is raised once it is back.
+// Reads and checks the five files once, then builds the segmenter from the texts read: a file
+// changed meanwhile changes nothing. Both are plain C++ that can take a second or more, so they run
+// without the interpreter lock, and a fault is raised once it is back.
 std::shared_ptr<Segmenter> make_jieba(JiebaPaths paths) {
-  std::shared_ptr<const Jieba> jieba;
+  std::shared_ptr<const segmenter::Segmenter> built;
   try {
     without_lock([&] {
-      check_jieba_files(paths);
-      jieba = std::make_shared<const Jieba>(
-          paths.dict_path, paths.hmm_path,
-          paths.user_dict_path.empty() ? kNoUserDictionary : paths.user_dict_path, paths.idf_path,
-          paths.stop_word_path);
+      const JiebaTexts texts = read_jieba_files(paths);
+      built = std::make_shared<const segmenter::Segmenter>(
+          texts.dictionary, texts.hmm_model,
+          std::vector<std::string_view>(texts.user_dictionaries.begin(),
+                                        texts.user_dictionaries.end()));
     });
   } catch (const DataFileOpenError& error) {
     errno = error.error();
@@ -61,7 +60,7 @@ std::shared_ptr<Segmenter> make_jieba(JiebaPaths paths) {
   } catch (const DataFileFormatError& error) {
     throw py::value_error(error.what());
   }
-  return std::make_shared<Segmenter>(Segmenter{std::move(paths), std::move(jieba), {}});
+  return std::make_shared<Segmenter>(Segmenter{std::move(paths), std::move(built), {}});
 }
 
 // A path as the caller most likely gave it: str when it is UTF-8, else bytes.
@@ -107,32 +106,31 @@ auto read_jieba_state(const py::object& native) {
   };
 }
 
-using WordList = std::vector<cppjieba::Word>;
 using StrList = py::typing::List<py::str>;
 
-// Segments and hashes the words without the interpreter lock: the library only reads the facade,
-// and the sentence is the call's own copy. The list is made with the lock, through the cache.
+// Segments and hashes the words without the interpreter lock: the segmenter is only read, and the
+// sentence is the call's own copy. The list is made with the lock, through the cache.
 template <class Cut>
-StrList segment(Segmenter& segmenter, const Sentence& sentence, Cut cut) {
-  WordList words;
+StrList segment(Segmenter& self, const Sentence& sentence, Cut cut) {
+  std::vector<segmenter::WordSpan> words;
   std::vector<std::uint64_t> hashes;
   without_lock([&] {
-    cut(*segmenter.jieba, sentence.bytes, words);
-    hashes = word_hashes(words);
+    cut(*self.segmenter, sentence.bytes, words);
+    word_hashes(sentence.bytes, words, hashes);
   });
-  return word_list(segmenter.words, words, hashes, sentence.from_str);
+  return word_list(self.words, sentence.bytes, words, hashes, sentence.from_str);
 }
 
-StrList cut(Segmenter& segmenter, const Sentence& sentence) {
-  return segment(segmenter, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
-    j.Cut(s, words, true);
-  });
+StrList cut(Segmenter& self, const Sentence& sentence) {
+  return segment(self, sentence,
+                 [](const segmenter::Segmenter& s, std::string_view text,
+                    std::vector<segmenter::WordSpan>& words) { s.cut(text, words); });
 }
 
-StrList cut_for_search(Segmenter& segmenter, const Sentence& sentence) {
-  return segment(segmenter, sentence, [](const Jieba& j, const std::string& s, WordList& words) {
-    j.CutForSearch(s, words, true);
-  });
+StrList cut_for_search(Segmenter& self, const Sentence& sentence) {
+  return segment(self, sentence,
+                 [](const segmenter::Segmenter& s, std::string_view text,
+                    std::vector<segmenter::WordSpan>& words) { s.cut_for_search(text, words); });
 }
 
 std::shared_ptr<Segmenter> jieba_from_paths(const FilePath& dict_path, const FilePath& hmm_path,

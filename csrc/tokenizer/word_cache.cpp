@@ -105,18 +105,20 @@ PyObject* decode_word(std::string_view word, bool valid_utf8) {
 
 }  // namespace
 
-std::vector<std::uint64_t> word_hashes(const std::vector<cppjieba::Word>& words) {
-  std::vector<std::uint64_t> hashes;
-  hashes.reserve(words.size());
-  for (const cppjieba::Word& word : words) hashes.push_back(word_hash(word.word));
-  return hashes;
+void word_hashes(std::string_view sentence, const std::vector<WordSpan>& words,
+                 std::vector<std::uint64_t>& hashes) {
+  hashes.resize(words.size());
+  std::uint64_t* hash = hashes.data();
+  for (const WordSpan& word : words) *hash++ = word_hash(sentence.substr(word.offset, word.size));
 }
 
-void WordCache::fill(PyObject** items, const std::vector<cppjieba::Word>& words,
-                     const std::vector<std::uint64_t>& hashes, bool valid_utf8) {
+void WordCache::fill(PyObject** items, std::string_view sentence,
+                     const std::vector<WordSpan>& words, const std::vector<std::uint64_t>& hashes,
+                     bool valid_utf8) {
   if (_slots.empty()) _slots.assign(kFirstSlots, 0);
-  const cppjieba::Word* word = words.data();
-  const cppjieba::Word* const end = word + words.size();
+  const char* const text = sentence.data();
+  const WordSpan* word = words.data();
+  const WordSpan* const end = word + words.size();
   const std::uint64_t* hash = hashes.data();
   while (word != end) {
     // Read into locals once for each run of words found, not again for every word: for all the
@@ -126,13 +128,13 @@ void WordCache::fill(PyObject** items, const std::vector<cppjieba::Word>& words,
     const Entry* const entries = _entries.data();
     for (; word != end; ++word, ++hash, ++items) {
       Probe probe(*hash, mask);
-      const std::size_t size = word->word.size();
+      const std::size_t size = word->size;
       const Entry* found = nullptr;
       for (; probe.distance() < kLongestProbe && slots[probe.index()] != 0; probe.next()) {
         const Entry& entry = entries[slots[probe.index()] - 1];
         // Up to eight bytes, equal hashes of one length are equal words (word_hash).
         if (entry.hash == *hash && entry.size == size &&
-            (size <= 8 || std::memcmp(entry.bytes, word->word.data(), size) == 0)) {
+            (size <= 8 || std::memcmp(entry.bytes, text + word->offset, size) == 0)) {
           found = &entry;
           break;
         }
@@ -141,7 +143,10 @@ void WordCache::fill(PyObject** items, const std::vector<cppjieba::Word>& words,
       Py_INCREF(found->text);
       *items = found->text;
     }
-    if (word != end) *items++ = add(word++->word, *hash++, valid_utf8);
+    if (word != end) {
+      *items++ = add(sentence.substr(word->offset, word->size), *hash++, valid_utf8);
+      ++word;
+    }
   }
 }
 
@@ -184,12 +189,14 @@ void WordCache::clear() {
   std::fill(_slots.begin(), _slots.end(), 0);
 }
 
-py::typing::List<py::str> word_list(WordCache& cache, const std::vector<cppjieba::Word>& words,
+py::typing::List<py::str> word_list(WordCache& cache, std::string_view sentence,
+                                    const std::vector<WordSpan>& words,
                                     const std::vector<std::uint64_t>& hashes, bool valid_utf8) {
   // Made before the cache is read: allocating the list may run the garbage collector and with it
   // any Python code, a cut on this same Jieba included. Making a str runs none.
   py::typing::List<py::str> list(words.size());
-  cache.fill(reinterpret_cast<PyListObject*>(list.ptr())->ob_item, words, hashes, valid_utf8);
+  cache.fill(reinterpret_cast<PyListObject*>(list.ptr())->ob_item, sentence, words, hashes,
+             valid_utf8);
   return list;
 }
 

@@ -13,12 +13,15 @@
 #include <string_view>
 #include <vector>
 
-#include "cppjieba/Jieba.hpp"
+#include "segmenter/segmenter.h"
 
 namespace pytarntext {
 
+using segmenter::WordSpan;
+
 // A hash of each word's bytes, for WordCache::fill. Needs no Python: runs without the lock.
-std::vector<std::uint64_t> word_hashes(const std::vector<cppjieba::Word>& words);
+void word_hashes(std::string_view sentence, const std::vector<WordSpan>& words,
+                 std::vector<std::uint64_t>& hashes);
 
 // Bounded map from a word's UTF-8 bytes to its str. It holds references to Python objects, so
 // every member, the destructor included, runs with the interpreter lock held; the lock is also
@@ -42,11 +45,12 @@ class WordCache {
   WordCache& operator=(WordCache&&) = delete;
   ~WordCache() { clear(); }
 
-  // Writes at items[i] a new reference to the str of words[i], whose hash is hashes[i].
+  // Writes at items[i] a new reference to the str of words[i] (bytes of `sentence`), whose hash is
+  // hashes[i].
   // `valid_utf8`: the words were cut from a str; otherwise the interpreter's strict decoder checks
   // each new one, and its UnicodeDecodeError is raised as error_already_set (the items not yet
   // written stay null).
-  void fill(PyObject** items, const std::vector<cppjieba::Word>& words,
+  void fill(PyObject** items, std::string_view sentence, const std::vector<WordSpan>& words,
             const std::vector<std::uint64_t>& hashes, bool valid_utf8);
 
  private:
@@ -68,9 +72,10 @@ class WordCache {
   std::vector<std::uint32_t> _slots;
 };
 
-// The list of str of `words` (hashes[i] the word_hash of words[i]), through `cache`. With the lock.
-pybind11::typing::List<pybind11::str> word_list(WordCache& cache,
-                                                const std::vector<cppjieba::Word>& words,
+// The list of str of `words` of `sentence` (hashes[i] the word_hash of words[i]), through `cache`.
+// With the lock.
+pybind11::typing::List<pybind11::str> word_list(WordCache& cache, std::string_view sentence,
+                                                const std::vector<WordSpan>& words,
                                                 const std::vector<std::uint64_t>& hashes,
                                                 bool valid_utf8);
 

@@ -58,6 +58,10 @@ CASES = {
     "user frequency past 32 bits": ("user_dict_path", "清华大学 2147483648 n\n", "ValueError"),
     "user tabs between fields": ("user_dict_path", "清华大学\t5\tn\n", "ValueError"),
     "user tab after the word": ("user_dict_path", "清华大学\t5 n\n", "ValueError"),
+    "user byte-order mark": ("user_dict_path", "\ufeff云计算 5 n\n清华大学\n", "ValueError"),
+    "user undecodable word": ("user_dict_path", b"\xff\xfe 3 n\n", "ValueError"),
+    "user word in GBK": ("user_dict_path", "云计算\n".encode("gbk"), "ValueError"),
+    "user lone surrogate": ("user_dict_path", b"\xed\xa0\x80 3 n\n", "ValueError"),
     # IDF table
     "idf missing": ("idf_path", None, "FileNotFoundError"),
     "idf empty": ("idf_path", "", "ValueError"),
@@ -189,3 +193,111 @@ def test_no_user_dictionary_needs_no_device_file(tmp_path, dict_dir, in_child, r
         return "constructed"
 
     assert in_child(construct, user=NOBODY, new_root=str(tmp_path)).split(":")[0] == expected
+
+
+def run_script(script, timeout=300):
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=timeout)
+    assert run.returncode == 0, f"the process ended: {run.returncode}\n{run.stderr[-2000:]}"
+    return run.stdout
+
+
+def test_files_rewritten_while_constructing_give_what_was_read(tmp_path, dict_dir):
+    """A writer deletes and writes the user dictionary anew, and rewrites the main dictionary in place
+    in 1 MB chunks, while Jieba is constructed again and again: each construction builds from what
+    it read or raises for it, and the process never aborts (the library read each file a second
+    time, and aborted on a half-written one)."""
+    main = (dict_dir / "jieba.dict.utf8").read_bytes()
+    user, dictionary = tmp_path / "user.utf8", tmp_path / "dict.utf8"
+    dictionary.write_bytes(main)
+    user.write_text("云计算 5 n\n", encoding="utf-8")
+    paths = {
+        "dict_path": str(dictionary), "hmm_path": str(dict_dir / "hmm_model.utf8"),
+        "user_dict_path": str(user), "idf_path": str(dict_dir / "idf.utf8"),
+        "stop_word_path": str(dict_dir / "stop_words.utf8"),
+    }
+    script = f"""
+import os, threading
+from pytarntext import Jieba
+paths, main, done = {paths!r}, open({str(dictionary)!r}, "rb").read(), threading.Event()
+
+def rewrite():
+    while not done.is_set():
+        os.unlink(paths["user_dict_path"])
+        with open(paths["user_dict_path"], "w", encoding="utf-8") as file:
+            file.write("云计算 5 n\\n")
+        with open(paths["dict_path"], "r+b") as file:
+            for start in range(0, len(main), 1 << 20):
+                file.write(main[start:start + (1 << 20)])
+                file.flush()
+
+writer = threading.Thread(target=rewrite)
+writer.start()
+outcomes = []
+try:
+    for _ in range(12):
+        try:
+            outcomes.append(Jieba(**paths).cut("云计算和北京")[0])
+        except (OSError, ValueError) as error:
+            outcomes.append(type(error).__name__)
+finally:
+    done.set()
+    writer.join()
+print(outcomes)
+"""
+    outcomes = eval(run_script(script))
+    assert len(outcomes) == 12
+    # 云 alone: the user dictionary was read between its creation and its write, empty.
+    assert set(outcomes) <= {"云计算", "云", "FileNotFoundError", "ValueError"}, outcomes
+
+
+def test_a_word_of_a_million_characters_builds_cuts_and_frees(tmp_path, dict_dir):
+    """In the main and the user dictionary, on the main thread and on one with a 256 KB stack: the
+    library's trie freed its nodes by recursion, once per character, and overflowed the stack."""
+    word = "中" * 1_000_000
+    (tmp_path / "dict.utf8").write_bytes((dict_dir / "jieba.dict.utf8").read_bytes() + f"{word} 5 n\n".encode())
+    (tmp_path / "user.utf8").write_text(f"{word[:-1]}国 3 n\n", encoding="utf-8")
+    paths = {
+        "dict_path": str(tmp_path / "dict.utf8"), "hmm_path": str(dict_dir / "hmm_model.utf8"),
+        "user_dict_path": str(tmp_path / "user.utf8"), "idf_path": str(dict_dir / "idf.utf8"),
+        "stop_word_path": str(dict_dir / "stop_words.utf8"),
+    }
+    script = f"""
+import gc, threading
+from pytarntext import Jieba
+paths, results = {paths!r}, []
+
+def work():
+    jieba = Jieba(**paths)
+    results.append([len(word) for word in jieba.cut("中" * 1500 + "北京")])
+    del jieba
+    gc.collect()
+
+work()
+threading.stack_size(256 * 1024)
+thread = threading.Thread(target=work)
+thread.start()
+thread.join()
+kept = Jieba(**paths)  # freed at interpreter exit
+print(results)
+"""
+    results = eval(run_script(script))
+    assert len(results) == 2 and results[0] == results[1]
+    assert sum(results[0]) == 1502
+
+
+def test_idf_lines_the_library_skips_are_still_logged(tmp_path, dict_dir):
+    """The IDF table is only checked now, but the library's ERROR lines for what it skips remain."""
+    (tmp_path / "idf.utf8").write_text("北京 2.5\n\n大学\n清华 1 2\n", encoding="utf-8")
+    paths = {
+        "dict_path": str(dict_dir / "jieba.dict.utf8"), "hmm_path": str(dict_dir / "hmm_model.utf8"),
+        "user_dict_path": "", "idf_path": str(tmp_path / "idf.utf8"),
+        "stop_word_path": str(dict_dir / "stop_words.utf8"),
+    }
+    run = subprocess.run([sys.executable, "-c", f"from pytarntext import Jieba\nJieba(**{paths!r})"],
+                         capture_output=True, text=True, timeout=60, check=True)
+    messages = [line.split(" ERROR ", 1)[1] for line in run.stderr.splitlines()]
+    assert messages == [
+        "lineno: 1 empty. skipped.",
+        "line: 大学, lineno: 2 empty. skipped.",
+        "line: 清华 1 2, lineno: 3 empty. skipped.",
+    ]

@@ -14,13 +14,13 @@ an application bundle alike.
 from __future__ import annotations
 
 import atexit
-import contextlib
 import functools
 import importlib.resources
 import os
-import pathlib
 import sys
-from typing import ContextManager, Dict
+import tempfile
+import threading
+from typing import Dict, List
 
 # Jieba's arguments, in its order, and the file of each.
 _FILES = {
@@ -32,9 +32,31 @@ _FILES = {
 }
 
 # cppjieba reads paths, so a file inside an archive is copied out to a temporary file, which is
-# kept (and a Jieba built on it can be pickled) until the interpreter exits.
-_copied_out = contextlib.ExitStack()
-atexit.register(_copied_out.close)
+# kept (and a Jieba built on it can be pickled) until the process exits. Only the process that
+# copied them removes them: a forked child inherits the exit hook, and its exit must not take the
+# files its parent still reads; a child that asks for the paths makes copies of its own. One lock,
+# so that threads share one copy of each.
+_copies: List[str] = []
+_copied_by = os.getpid()
+_copying = threading.Lock()
+
+
+@atexit.register
+def _remove_copies() -> None:
+    if os.getpid() != _copied_by:
+        return
+    for path in _copies:
+        try:
+            os.remove(path)
+        except OSError:
+            pass
+
+
+def _forget_parents_copies() -> None:
+    global _copies, _copied_by, _copying
+    _copies, _copied_by = [], os.getpid()
+    _copying = threading.Lock()  # another thread of the parent may have held it at the fork
+    _real_file.cache_clear()
 
 
 def jieba_paths() -> Dict[str, str]:
@@ -43,11 +65,15 @@ def jieba_paths() -> Dict[str, str]:
     Raises FileNotFoundError, naming where it looked, when the package was installed (or bundled)
     without its data files.
     """
-    return {argument: _real_file(name) for argument, name in _FILES.items()}
+    with _copying:
+        return {argument: _real_file(name) for argument, name in _FILES.items()}
 
 
 @functools.lru_cache(maxsize=None)
 def _real_file(name: str) -> str:
+    beside = os.path.join(os.path.dirname(__file__), name)
+    if os.path.isfile(beside):  # an install in a directory: the file itself
+        return beside
     if not _holds(name):
         raise FileNotFoundError(
             f"cppjieba's dictionary {name} is not in the package {__name__}, which was imported "
@@ -56,7 +82,15 @@ def _real_file(name: str) -> str:
             f"bundle, collect the package's data too (PyInstaller uses the hook that the package "
             f"ships, else --collect-data {__name__}); or pass Jieba the paths of a cppjieba dict/ "
             f"directory of your own")
-    return str(_copied_out.enter_context(_as_file(name)))
+    descriptor, path = tempfile.mkstemp(suffix=name)
+    _copies.append(path)
+    with os.fdopen(descriptor, "wb") as copy:
+        copy.write(_read(name))
+    return path
+
+
+if hasattr(os, "register_at_fork"):
+    os.register_at_fork(after_in_child=_forget_parents_copies)
 
 
 if sys.version_info >= (3, 9):
@@ -64,13 +98,13 @@ if sys.version_info >= (3, 9):
     def _holds(name: str) -> bool:
         return importlib.resources.files(__name__).joinpath(name).is_file()
 
-    def _as_file(name: str) -> ContextManager[pathlib.Path]:
-        return importlib.resources.as_file(importlib.resources.files(__name__).joinpath(name))
+    def _read(name: str) -> bytes:
+        return importlib.resources.files(__name__).joinpath(name).read_bytes()
 
-else:  # 3.8 has neither files() nor as_file(), but the older functions do the same for a file
+else:  # 3.8 has no files(), but the older functions do the same for a file
 
     def _holds(name: str) -> bool:
         return importlib.resources.is_resource(__name__, name)
 
-    def _as_file(name: str) -> ContextManager[pathlib.Path]:
-        return importlib.resources.path(__name__, name)
+    def _read(name: str) -> bytes:
+        return importlib.resources.read_binary(__name__, name)

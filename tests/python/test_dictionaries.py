@@ -75,3 +75,27 @@ def test_missing_data_names_where_it_looked_and_what_to_do(tmp_path, zipped):
     for remedy in ("pip install --force-reinstall pytarntext", "--collect-data pytarntext_dictionaries",
                    "pass Jieba the paths of a cppjieba dict/ directory of your own"):
         assert remedy in message
+
+
+FORKS = """
+import os, sys
+sys.path.insert(0, sys.argv[1])
+import pytarntext_dictionaries
+paths = pytarntext_dictionaries.jieba_paths()
+if os.fork() == 0:
+    child = pytarntext_dictionaries.jieba_paths()  # copies of its own, which its exit removes
+    sys.exit(0 if child != paths and all(map(os.path.isfile, child.values())) else 3)
+_, status = os.wait()
+print(os.waitstatus_to_exitcode(status) if hasattr(os, "waitstatus_to_exitcode") else status >> 8,
+      all(os.path.isfile(path) for path in paths.values()))
+"""
+
+
+def test_a_forked_childs_exit_leaves_the_parents_copies(tmp_path):
+    entry, _ = package_copy(tmp_path, zipped=True, with_data=True)
+    temporary = tmp_path / "tmp"
+    temporary.mkdir()
+    done = subprocess.run([sys.executable, "-c", FORKS, str(entry)], capture_output=True, text=True,
+                          env={**os.environ, "TMPDIR": str(temporary)})
+    assert (done.returncode, done.stdout) == (0, "0 True\n"), done.stderr
+    assert os.listdir(temporary) == [], "each process removes the copies it made, at its exit"

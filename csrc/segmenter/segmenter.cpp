@@ -30,6 +30,19 @@ void decode_word(std::string_view word, std::vector<Rune>& runes, bool& decoded)
   if (!decoded) runes.clear();
 }
 
+// At least the edges below the root's table that a word makes in the trie: one a character
+// after the first, and the first too when the root's table does not hold it. Bytes the decoder
+// gives up on count as the characters before them, where the word is refused anyway.
+std::size_t edge_bound(std::string_view word) {
+  std::size_t characters = 0;
+  bool outer = false;
+  for_each_rune(word, [&](Rune rune, std::size_t) {
+    if (characters++ == 0) outer = rune >= 0x10000;
+  });
+  if (characters == 0) return 0;
+  return outer ? characters : characters - 1;
+}
+
 }  // namespace
 
 // The words of one sentence, appended to `words` range by range as the library's segments make
@@ -230,14 +243,15 @@ void Workspace::release_if_large() {
 Segmenter::Segmenter(std::string_view dictionary, std::string_view hmm_model,
                      const std::vector<std::string_view>& user_dictionaries)
     : _hmm(hmm_model) {
-  load_main(dictionary);
+  load_main(dictionary, user_dictionaries);
   for (const std::string_view text : user_dictionaries) load_user(text);
-  _dictionary.freeze();
 }
 
 // DictTrie::LoadDict, CalcFreqSum, CalculateWeight and SetStaticWordWeights, in two passes over
-// the text: the frequencies' sum, then the words with their weights.
-void Segmenter::load_main(std::string_view text) {
+// the text: the frequencies' sum and a bound on the edges, then the words with their weights. The
+// user dictionaries' words count in the bound too, so that the table is sized once.
+void Segmenter::load_main(std::string_view text,
+                          const std::vector<std::string_view>& user_dictionaries) {
   std::vector<double> frequencies;
   const NumberReader read_double;
   const auto each_entry = [&](auto&& visit) {
@@ -249,10 +263,18 @@ void Segmenter::load_main(std::string_view text) {
           visit(fields[0], fields[1]);
         });
   };
-  each_entry([&](std::string_view, std::string_view frequency) {
+  std::size_t edges = 0;
+  each_entry([&](std::string_view word, std::string_view frequency) {
     frequencies.push_back(read_double(frequency));
+    edges += edge_bound(word);
   });
   if (frequencies.empty()) throw std::invalid_argument("the dictionary has no entry");
+  for (const std::string_view user : user_dictionaries) {
+    for_each_line(user, [&](std::string_view line, std::size_t) {
+      edges += edge_bound(line.substr(0, line.find(' ')));
+    });
+  }
+  _dictionary = Dictionary(edges);
   double sum = 0.0;
   for (const double frequency : frequencies) sum += frequency;
   _frequency_sum = sum;

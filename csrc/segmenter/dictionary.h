@@ -53,6 +53,12 @@ class Dictionary {
       if (++at == _slots.size()) at = 0;
     }
   }
+  // Asks the cache for where inserting this word will write its first edge below the root's
+  // table, when that edge's parent is there already.
+  void prefetch_insert(const Rune* runes, std::size_t size) const {
+    if (size < 2 || runes[0] >= kRootTable) return;
+    __builtin_prefetch(&_slots[slot_of(_root_ids + runes[0], runes[1], _slots.size())], 1);
+  }
   // Whether a word of exactly these characters is in the dictionary.
   bool contains(const Rune* runes, std::size_t size) const;
   bool is_user_single(Rune rune) const { return (root(rune).flags & kUserSingle) != 0; }

@@ -289,14 +289,27 @@ void Segmenter::load_main(std::string_view text,
   std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
   _median_weight = sorted[sorted.size() / 2];
   std::vector<double>().swap(sorted);
+  // All the words decoded first, then inserted: a word's first edge below the root's table can
+  // then be asked for some words ahead, so that the inserts' cache misses overlap.
   std::vector<Rune> runes;
-  std::size_t index = 0;
+  std::vector<std::uint32_t> starts;
+  starts.reserve(weights.size() + 1);
+  runes.reserve(edges + weights.size());
+  bool decoded = true;
   each_entry([&](std::string_view word, std::string_view) {
-    bool decoded = false;
-    decode_word(word, runes, decoded);
+    starts.push_back(static_cast<std::uint32_t>(runes.size()));
+    decoded = for_each_rune(word, [&](Rune rune, std::size_t) { runes.push_back(rune); });
     if (!decoded) throw std::invalid_argument("a dictionary word is not UTF-8");
-    _dictionary.insert(runes.data(), runes.size(), weights[index++]);
   });
+  starts.push_back(static_cast<std::uint32_t>(runes.size()));
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    if (i + kAhead < weights.size()) {
+      _dictionary.prefetch_insert(runes.data() + starts[i + kAhead],
+                                  starts[i + kAhead + 1] - starts[i + kAhead]);
+    }
+    _dictionary.insert(runes.data() + starts[i], starts[i + 1] - starts[i], weights[i]);
+  }
 }
 
 // DictTrie::LoadUserDict: a line is a word, a word and a tag, or a word, a frequency and a tag.

@@ -1,11 +1,12 @@
 #pragma once
 
-// The dictionary's trie as flat tables. While it is built, the root's children sit in a table over
-// the Basic Multilingual Plane and every other edge in an open-addressed hash table keyed by (node,
-// character). freeze() then lays the edges out for reading: one table of 16-byte slots, sized to
-// the edges (not to a power of two), where a slot is a node: its parent, its character with the
-// flags, and the weight of the word that ends there. A step of the route is one load. Nothing
-// recurses over a word's length: building is a loop, freeing a few vectors.
+// The dictionary's trie as flat tables: the root's children in a table over the Basic Multilingual
+// Plane, every other edge in one open-addressed table of 16-byte slots, where a slot is a node: its
+// parent, its character with the flags, and the weight of the word that ends there. A step of the
+// route is one load. The table is sized once, before the first word, from a bound on the edges the
+// words make (about two thirds full at most), so that words go straight to where they are read:
+// no table to build and then lay out again. Nothing recurses over a word's length: building is a
+// loop, freeing a few vectors.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,14 +29,15 @@ class Dictionary {
     double weight;
   };
 
-  Dictionary();
+  // Room for words that make at most `edges` edges below the root's table: a word of n
+  // characters makes at most n - 1, or n when its first is above the Basic Multilingual Plane.
+  explicit Dictionary(std::size_t edges);
+  Dictionary() = default;  // holds nothing until one sized to its words is assigned
 
-  // Building: adds a word of `size` characters (none: nothing), replacing the weight of one
-  // already there; marks a one-character user word, which the mixed cut keeps from the HMM.
+  // Adds a word of `size` characters (none: nothing), replacing the weight of one already there;
+  // marks a one-character user word, which the mixed cut keeps from the HMM.
   void insert(const Rune* runes, std::size_t size, double weight);
   void mark_user_single(Rune rune);
-  // Ends building; only then can the dictionary be read.
-  void freeze();
 
   Step root(Rune rune) const {
     if (rune < kRootTable) return _root[rune];
@@ -50,6 +52,12 @@ class Dictionary {
       if (slot.parent == 0) return {0, 0, 0.0};
       if (++at == _slots.size()) at = 0;
     }
+  }
+  // Asks the cache for where inserting this word will write its first edge below the root's
+  // table, when that edge's parent is there already.
+  void prefetch_insert(const Rune* runes, std::size_t size) const {
+    if (size < 2 || runes[0] >= kRootTable) return;
+    __builtin_prefetch(&_slots[slot_of(_root_ids + runes[0], runes[1], _slots.size())], 1);
   }
   // Whether a word of exactly these characters is in the dictionary.
   bool contains(const Rune* runes, std::size_t size) const;
@@ -66,26 +74,19 @@ class Dictionary {
     Rune rune;             // the flags in its top bits
     double weight;
   };
-  struct BuildEdge {
-    std::uint32_t parent;
-    Rune rune;
-    std::uint32_t child;  // 0 when free
-  };
 
   static std::size_t slot_of(std::uint32_t node, Rune rune, std::size_t size) {
     const std::uint64_t hash = ((std::uint64_t{node} << 32) | rune) * 0x9E3779B97F4A7C15ull;
     return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * size) >> 64);
   }
-  std::uint32_t step(std::uint32_t node, Rune rune);  // the child while building, made if missing
-  void grow();
+  // The child, made if missing; `node` 0 is the root.
+  std::uint32_t step(std::uint32_t node, Rune rune);
+  void mark(std::uint32_t node, std::uint32_t flags);
+  void set_weight(std::uint32_t node, double weight);
 
-  std::vector<Step> _root;  // by character; node ids past the slots' indices
+  std::vector<Step> _root;  // by character; node ids from _root_ids on
   std::vector<Slot> _slots;
-  // While building: the edges below the root's table (power-of-two size), and by node its flags
-  // and weight. Node ids grow as nodes are made, so a parent's id is below its children's.
-  std::vector<BuildEdge> _edges;
-  std::vector<std::uint32_t> _flags;
-  std::vector<double> _weights;
+  std::uint32_t _root_ids = 0;  // the id of the root table's first character
   std::size_t _used = 0;
 };
 

@@ -30,6 +30,19 @@ void decode_word(std::string_view word, std::vector<Rune>& runes, bool& decoded)
   if (!decoded) runes.clear();
 }
 
+// At least the edges below the root's table that a word makes in the trie: one a character
+// after the first, and the first too when the root's table does not hold it. Bytes the decoder
+// gives up on count as the characters before them, where the word is refused anyway.
+std::size_t edge_bound(std::string_view word) {
+  std::size_t characters = 0;
+  bool outer = false;
+  for_each_rune(word, [&](Rune rune, std::size_t) {
+    if (characters++ == 0) outer = rune >= 0x10000;
+  });
+  if (characters == 0) return 0;
+  return outer ? characters : characters - 1;
+}
+
 }  // namespace
 
 // The words of one sentence, appended to `words` range by range as the library's segments make
@@ -230,14 +243,15 @@ void Workspace::release_if_large() {
 Segmenter::Segmenter(std::string_view dictionary, std::string_view hmm_model,
                      const std::vector<std::string_view>& user_dictionaries)
     : _hmm(hmm_model) {
-  load_main(dictionary);
+  load_main(dictionary, user_dictionaries);
   for (const std::string_view text : user_dictionaries) load_user(text);
-  _dictionary.freeze();
 }
 
 // DictTrie::LoadDict, CalcFreqSum, CalculateWeight and SetStaticWordWeights, in two passes over
-// the text: the frequencies' sum, then the words with their weights.
-void Segmenter::load_main(std::string_view text) {
+// the text: the frequencies' sum and a bound on the edges, then the words with their weights. The
+// user dictionaries' words count in the bound too, so that the table is sized once.
+void Segmenter::load_main(std::string_view text,
+                          const std::vector<std::string_view>& user_dictionaries) {
   std::vector<double> frequencies;
   const NumberReader read_double;
   const auto each_entry = [&](auto&& visit) {
@@ -249,10 +263,18 @@ void Segmenter::load_main(std::string_view text) {
           visit(fields[0], fields[1]);
         });
   };
-  each_entry([&](std::string_view, std::string_view frequency) {
+  std::size_t edges = 0;
+  each_entry([&](std::string_view word, std::string_view frequency) {
     frequencies.push_back(read_double(frequency));
+    edges += edge_bound(word);
   });
   if (frequencies.empty()) throw std::invalid_argument("the dictionary has no entry");
+  for (const std::string_view user : user_dictionaries) {
+    for_each_line(user, [&](std::string_view line, std::size_t) {
+      edges += edge_bound(line.substr(0, line.find(' ')));
+    });
+  }
+  _dictionary = Dictionary(edges);
   double sum = 0.0;
   for (const double frequency : frequencies) sum += frequency;
   _frequency_sum = sum;
@@ -267,14 +289,27 @@ void Segmenter::load_main(std::string_view text) {
   std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
   _median_weight = sorted[sorted.size() / 2];
   std::vector<double>().swap(sorted);
+  // All the words decoded first, then inserted: a word's first edge below the root's table can
+  // then be asked for some words ahead, so that the inserts' cache misses overlap.
   std::vector<Rune> runes;
-  std::size_t index = 0;
+  std::vector<std::uint32_t> starts;
+  starts.reserve(weights.size() + 1);
+  runes.reserve(edges + weights.size());
+  bool decoded = true;
   each_entry([&](std::string_view word, std::string_view) {
-    bool decoded = false;
-    decode_word(word, runes, decoded);
+    starts.push_back(static_cast<std::uint32_t>(runes.size()));
+    decoded = for_each_rune(word, [&](Rune rune, std::size_t) { runes.push_back(rune); });
     if (!decoded) throw std::invalid_argument("a dictionary word is not UTF-8");
-    _dictionary.insert(runes.data(), runes.size(), weights[index++]);
   });
+  starts.push_back(static_cast<std::uint32_t>(runes.size()));
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t i = 0; i < weights.size(); ++i) {
+    if (i + kAhead < weights.size()) {
+      _dictionary.prefetch_insert(runes.data() + starts[i + kAhead],
+                                  starts[i + kAhead + 1] - starts[i + kAhead]);
+    }
+    _dictionary.insert(runes.data() + starts[i], starts[i + 1] - starts[i], weights[i]);
+  }
 }
 
 // DictTrie::LoadUserDict: a line is a word, a word and a tag, or a word, a frequency and a tag.

@@ -60,7 +60,7 @@ class Segmenter {
  private:
   class Cut;
 
-  void load_main(std::string_view text);
+  void load_main(std::string_view text, const std::vector<std::string_view>& user_dictionaries);
   void load_user(std::string_view text);
 
   Dictionary _dictionary;

@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-CACHE_CAPACITY = 65536
+CACHE_CAPACITY = 262144
 # Code point ranges of every str width and UTF-8 length, CJK most often.
 RANGES = [(0x4E00, 0x9FFF)] * 6 + [(0xC0, 0xFF), (0x100, 0x17F), (0x20000, 0x2A6DF), (0x1F600, 0x1F64F)]
 
@@ -21,7 +21,7 @@ def many_lines():
     sides of the longest length it keeps."""
     rng = random.Random(12)
     lines = []
-    for _ in range(12000):
+    for _ in range(48000):
         parts = []
         for _ in range(rng.randint(5, 40)):
             if rng.random() < 0.3:

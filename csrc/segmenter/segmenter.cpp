@@ -380,24 +380,22 @@ bool decode_sentence(std::string_view sentence, Runes& runes, Offsets& offsets) 
 
 void Segmenter::cut(std::string_view sentence, std::vector<WordSpan>& words,
                     Workspace& workspace) const {
-  words.clear();
-  if (decode_sentence(sentence, workspace._runes, workspace._offsets)) {
-    const std::size_t size = workspace._runes.size();
-    workspace._route.resize(size);
-    workspace._length.resize(size);
-    Cut(*this, workspace, words, false).sentence(size);
-  }
-  workspace.release_if_large();
+  cut_as(sentence, words, workspace, false);
 }
 
 void Segmenter::cut_for_search(std::string_view sentence, std::vector<WordSpan>& words,
                                Workspace& workspace) const {
+  cut_as(sentence, words, workspace, true);
+}
+
+void Segmenter::cut_as(std::string_view sentence, std::vector<WordSpan>& words,
+                       Workspace& workspace, bool search) const {
   words.clear();
   if (decode_sentence(sentence, workspace._runes, workspace._offsets)) {
     const std::size_t size = workspace._runes.size();
     workspace._route.resize(size);
     workspace._length.resize(size);
-    Cut(*this, workspace, words, true).sentence(size);
+    Cut(*this, workspace, words, search).sentence(size);
   }
   workspace.release_if_large();
 }

@@ -60,6 +60,9 @@ class Segmenter {
  private:
   class Cut;
 
+  void cut_as(std::string_view sentence, std::vector<WordSpan>& words, Workspace& workspace,
+              bool search) const;
+
   void load_main(std::string_view text, const std::vector<std::string_view>& user_dictionaries);
   void load_user(std::string_view text);
 

@@ -29,7 +29,7 @@ void word_hashes(std::string_view sentence, const std::vector<WordSpan>& words,
 class WordCache {
  public:
   static constexpr std::size_t kCapacity = 262144;  // words; when full it is emptied and refilled
-  static constexpr std::size_t kLongestWord = 30;  // bytes; longer words are made afresh each time
+  static constexpr std::size_t kLongestWord = 30;   // bytes; longer words are made afresh each time
   // Slots a lookup reads at most: input made to share slots would otherwise make every lookup
   // walk one long run, with the lock held. A word with no free slot that near is not kept.
   static constexpr std::size_t kLongestProbe = 32;

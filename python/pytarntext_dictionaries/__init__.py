@@ -74,18 +74,20 @@ def _real_file(name: str) -> str:
     beside = os.path.join(os.path.dirname(__file__), name)
     if os.path.isfile(beside):  # an install in a directory: the file itself
         return beside
-    if not _holds(name):
+    try:
+        data = _read(name)
+    except (KeyError, OSError):  # 3.9's zipfile.Path raises KeyError for a name it lacks
         raise FileNotFoundError(
             f"cppjieba's dictionary {name} is not in the package {__name__}, which was imported "
             f"from {os.path.dirname(__file__)}: install pytarntext's wheel again (pip install "
             f"--force-reinstall pytarntext), which carries the five files there; in an application "
             f"bundle, collect the package's data too (PyInstaller uses the hook that the package "
             f"ships, else --collect-data {__name__}); or pass Jieba the paths of a cppjieba dict/ "
-            f"directory of your own")
+            f"directory of your own") from None
     descriptor, path = tempfile.mkstemp(suffix=name)
     _copies.append(path)
     with os.fdopen(descriptor, "wb") as copy:
-        copy.write(_read(name))
+        copy.write(data)
     return path
 
 
@@ -95,16 +97,10 @@ if hasattr(os, "register_at_fork"):
 
 if sys.version_info >= (3, 9):
 
-    def _holds(name: str) -> bool:
-        return importlib.resources.files(__name__).joinpath(name).is_file()
-
     def _read(name: str) -> bytes:
         return importlib.resources.files(__name__).joinpath(name).read_bytes()
 
-else:  # 3.8 has no files(), but the older functions do the same for a file
-
-    def _holds(name: str) -> bool:
-        return importlib.resources.is_resource(__name__, name)
+else:  # 3.8 has no files(), but the older function does the same for a file
 
     def _read(name: str) -> bytes:
         return importlib.resources.read_binary(__name__, name)

@@ -16,16 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 checkout=$PWD
 
-interpreter() {  # the newest patch release of this minor version under the pyenv root, else on PATH
-  local root found
-  root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
-  found=$(ls -d "$root/versions/$1".[0-9]* 2>/dev/null | sort -V | tail -1)
-  if [ -n "$found" ] && [ -x "$found/bin/python$1" ]; then
-    echo "$found/bin/python$1"
-  else
-    command -v "python$1"
-  fi
-}
+source tests/interpreter.sh  # interpreter VERSION
 
 run() {  # run PYTHON EXAMPLE [ARGUMENT...]
   local python=$1 example=$2 empty

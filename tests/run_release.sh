@@ -40,16 +40,7 @@ print(" ".join(declared))
 PY
 )
 
-interpreter() {  # the newest patch release of this minor version under the pyenv root, else on PATH
-  local root found
-  root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
-  found=$(ls -d "$root/versions/$1".[0-9]* 2>/dev/null | sort -V | tail -1)
-  if [ -n "$found" ] && [ -x "$found/bin/python$1" ]; then
-    echo "$found/bin/python$1"
-  else
-    command -v "python$1"
-  fi
-}
+source tests/interpreter.sh  # interpreter VERSION
 
 # What a user gets: the wheel alone, from an empty directory, with the checkout (and its .cache/)
 # hidden and no network; the dictionaries found with their package, as the README finds them.
